@@ -1,0 +1,71 @@
+#include "AppControl.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdio>
+#include <cstdlib>
+
+Q_LOGGING_CATEGORY(lcApp, "tallyframe.app")
+
+namespace {
+std::function<void()> g_endApp;
+QString g_testFolder;
+QString g_testBaseName;
+} // namespace
+
+void EndApp()
+{
+    qCInfo(lcApp) << "EndApp";
+    if (g_endApp) {
+        g_endApp();
+        return;
+    }
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(0);
+}
+
+void setEndAppHandler(std::function<void()> handler)
+{
+    g_endApp = std::move(handler);
+}
+
+QString AppFolder()
+{
+    if (!g_testFolder.isEmpty())
+        return g_testFolder;
+    QString folder = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
+    if (folder.size() > 1 &&
+        (folder.endsWith(QLatin1Char('\\')) || folder.endsWith(QLatin1Char('/'))))
+        folder.chop(1);
+    return folder;
+}
+
+QString ExeBaseName()
+{
+    if (!g_testBaseName.isEmpty())
+        return g_testBaseName;
+    return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+}
+
+QString ExeFileName(const QString& baseName)
+{
+#ifdef Q_OS_WIN
+    return baseName + QStringLiteral(".EXE");
+#else
+    return baseName;
+#endif
+}
+
+void setExeIdentityForTesting(const QString& folder, const QString& baseName)
+{
+    g_testFolder = folder;
+    g_testBaseName = baseName;
+}
+
+void logStatus(const QString& text)
+{
+    qCInfo(lcApp).noquote() << "status:" << text;
+}

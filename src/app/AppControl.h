@@ -1,0 +1,24 @@
+// Ending the process, and the executable's own names.
+#pragma once
+
+#include <QLoggingCategory>
+#include <QString>
+
+#include <functional>
+
+Q_DECLARE_LOGGING_CATEGORY(lcApp)
+
+// Ends the process at once: no close handler, no orderly shutdown. Tests replace the ending.
+void EndApp();
+void setEndAppHandler(std::function<void()> handler);
+
+// The running executable's folder (no trailing separator) and its base name without extension.
+QString AppFolder();
+QString ExeBaseName();
+// The file name an executable of the given base name has on this platform (".EXE" on Windows).
+QString ExeFileName(const QString& baseName);
+// Lets tests act as if the executable had another base name or lay in another folder.
+void setExeIdentityForTesting(const QString& folder, const QString& baseName);
+
+// Every status text also goes to the log with a time stamp, so a headless agent can be followed.
+void logStatus(const QString& text);

@@ -1,0 +1,49 @@
+// One ODBC database connection opened from a connection string, closed when destroyed.
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+
+#include <exception>
+
+// A database failure, numbered the way the data-access layer numbers a driver error.
+class DbError : public std::exception
+{
+public:
+    static constexpr qint32 kDriverError = -2147467259;
+    DbError(qint32 number, QString description)
+        : m_number(number), m_description(std::move(description)), m_what(m_description.toUtf8())
+    {}
+    qint32 number() const { return m_number; }
+    QString description() const { return m_description; }
+    const char* what() const noexcept override { return m_what.constData(); }
+
+private:
+    qint32 m_number;
+    QString m_description;
+    QByteArray m_what;
+};
+
+// Line breaks never mean anything in an ODBC connection string, but left in they become part
+// of a value: SQLite's driver then silently creates a new, empty database file.
+QString NormalizeConnectionString(const QString& connectionString);
+
+class OdbcConnection
+{
+public:
+    // Opens at once; throws DbError when the driver refuses. A login time-out of 0 leaves the
+    // driver's own default.
+    explicit OdbcConnection(const QString& connectionString, int loginTimeoutSeconds = 30);
+    ~OdbcConnection();
+    OdbcConnection(const OdbcConnection&) = delete;
+    OdbcConnection& operator=(const OdbcConnection&) = delete;
+
+    bool isOpen() const;
+    QSqlDatabase database() const;
+
+private:
+    QString m_name;
+};
+
+// The text of a Qt Sql error as the driver wrote it.
+QString DriverMessage(const class QSqlError& error);

@@ -1,0 +1,166 @@
+// Synchronous HTTP over QNetworkAccessManager. Each call waits in a local event loop that keeps
+// painting but takes no user input, so the window never looks hung and never re-enters itself.
+#include "HttpTransport.h"
+
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QUrl>
+
+Q_LOGGING_CATEGORY(lcService, "tallyframe.service")
+
+namespace {
+
+int g_timeoutMs = -1;
+int g_busy = 0;
+
+QNetworkAccessManager& manager()
+{
+    // One manager per thread keeps connections alive between the poll's twice-a-second calls.
+    thread_local QNetworkAccessManager nam;
+    return nam;
+}
+
+TransportError failureFor(QNetworkReply* reply, bool timedOut)
+{
+    using E = QNetworkReply::NetworkError;
+    const QString detail = reply->errorString();
+    if (timedOut)
+        return TransportError(HttpTransport::Unreachable,
+                              QStringLiteral("The system cannot locate the resource specified. "
+                                             "No answer within %1 ms.")
+                                  .arg(HttpTransport::timeoutMs()));
+    switch (reply->error()) {
+    case E::HostNotFoundError:
+    case E::ConnectionRefusedError:
+    case E::RemoteHostClosedError:
+    case E::TimeoutError:
+    case E::TemporaryNetworkFailureError:
+    case E::NetworkSessionFailedError:
+    case E::ProxyConnectionRefusedError:
+    case E::ProxyConnectionClosedError:
+    case E::ProxyNotFoundError:
+    case E::ProxyTimeoutError:
+    case E::UnknownNetworkError:
+    case E::UnknownProxyError:
+        return TransportError(HttpTransport::Unreachable,
+                              QStringLiteral("The system cannot locate the resource specified. ") +
+                                  detail);
+    case E::SslHandshakeFailedError:
+        return TransportError(HttpTransport::SecurityProblem,
+                              QStringLiteral("A security problem occurred. ") + detail);
+    case E::ProtocolUnknownError:
+    case E::ProtocolInvalidOperationError:
+        return TransportError(HttpTransport::InvalidUrl,
+                              QStringLiteral("The URL is invalid. ") + detail);
+    case E::ProtocolFailure:
+        return TransportError(HttpTransport::DownloadFailed,
+                              QStringLiteral("The download failed. ") + detail);
+    default:
+        return TransportError(HttpTransport::Unspecified,
+                              QStringLiteral("Unspecified error. ") + detail);
+    }
+}
+
+// An error below 100 is a network-level failure: even with a status line received, the body
+// is incomplete and must not be taken for an answer.
+bool isNetworkLevelError(QNetworkReply::NetworkError error)
+{
+    return error != QNetworkReply::NoError && int(error) < 100;
+}
+
+HttpReply wait(QNetworkReply* reply)
+{
+    ++g_busy;
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    if (!reply->isFinished())
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    --g_busy;
+    // The transfer time-out is the only thing that cancels a request of ours.
+    const bool timedOut = reply->error() == QNetworkReply::OperationCanceledError;
+
+    const QVariant statusAttr = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (timedOut || !statusAttr.isValid() || isNetworkLevelError(reply->error())) {
+        TransportError failure = failureFor(reply, timedOut);
+        qCWarning(lcService) << "request failed:" << reply->request().url().toDisplayString()
+                             << failure.number() << failure.description();
+        reply->deleteLater();
+        throw failure;
+    }
+    HttpReply result;
+    result.status = statusAttr.toInt();
+    result.body = reply->readAll();
+    reply->deleteLater();
+    return result;
+}
+
+QNetworkRequest makeRequest(const QString& url)
+{
+    QNetworkRequest request{QUrl(url, QUrl::StrictMode)};
+    // Every call asks afresh: nothing is cached between two polls.
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
+                         QNetworkRequest::AlwaysNetwork);
+    // Measured from the last byte that moved, so a large upload is not cut off while it flows.
+    request.setTransferTimeout(HttpTransport::timeoutMs());
+    return request;
+}
+
+void checkUrl(const QString& url)
+{
+    const QUrl parsed(url, QUrl::StrictMode);
+    if (!parsed.isValid() || parsed.host().isEmpty())
+        throw TransportError(HttpTransport::InvalidUrl,
+                             QStringLiteral("The URL is invalid. ") + url);
+}
+
+} // namespace
+
+namespace HttpTransport {
+
+int timeoutMs()
+{
+    if (g_timeoutMs < 0) {
+        bool ok = false;
+        const int fromEnv = qEnvironmentVariableIntValue("TALLYFRAME_HTTP_TIMEOUT_MS", &ok);
+        g_timeoutMs = ok && fromEnv > 0 ? fromEnv : 30000;
+    }
+    return g_timeoutMs;
+}
+
+void setTimeoutMs(int ms)
+{
+    g_timeoutMs = ms;
+}
+
+bool busy()
+{
+    return g_busy > 0;
+}
+
+HttpReply get(const QString& url)
+{
+    checkUrl(url);
+    return wait(manager().get(makeRequest(url)));
+}
+
+HttpReply post(const QString& url, const QByteArray& contentType, const QByteArray& body)
+{
+    checkUrl(url);
+    QNetworkRequest request = makeRequest(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
+    return wait(manager().post(request, body));
+}
+
+HttpReply postDevice(const QString& url, const QByteArray& contentType, QIODevice* body,
+                     qint64 size)
+{
+    checkUrl(url);
+    QNetworkRequest request = makeRequest(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
+    request.setHeader(QNetworkRequest::ContentLengthHeader, size);
+    return wait(manager().post(request, body));
+}
+
+} // namespace HttpTransport

@@ -1,0 +1,65 @@
+// The one way the agent talks HTTP: synchronous calls that keep the window painting.
+#pragma once
+
+#include <QByteArray>
+#include <QLoggingCategory>
+#include <QString>
+
+#include <exception>
+
+class QIODevice;
+
+Q_DECLARE_LOGGING_CATEGORY(lcService)
+
+// A request that got no HTTP response at all. Callers decide whether to catch it, the way
+// they would decide for a raised error of the platform's request object.
+class TransportError : public std::exception
+{
+public:
+    TransportError(qint32 number, QString description)
+        : m_number(number), m_description(std::move(description)), m_what(m_description.toUtf8())
+    {}
+    qint32 number() const { return m_number; }
+    QString description() const { return m_description; }
+    const char* what() const noexcept override { return m_what.constData(); }
+
+private:
+    qint32 m_number;
+    QString m_description;
+    QByteArray m_what;
+};
+
+struct HttpReply
+{
+    int status = 0;
+    QByteArray body;
+    QString text() const { return QString::fromUtf8(body); }
+};
+
+namespace HttpTransport {
+
+// Stable numbers per kind of transport failure. "Unreachable" keeps the word "system" in its
+// description: the poll takes that word as the sign of a lost connection.
+enum FailureNumber : qint32
+{
+    Unreachable = -2146697211,    // host not found, refused, reset, unreachable, timed out
+    DownloadFailed = -2146697208, // the answer broke off or could not be read
+    SecurityProblem = -2146697202,
+    InvalidUrl = -2146697214,
+    Unspecified = -2147467259,
+};
+
+HttpReply get(const QString& url);
+HttpReply post(const QString& url, const QByteArray& contentType, const QByteArray& body);
+// Streams the body from an open device of known size (large report uploads).
+HttpReply postDevice(const QString& url, const QByteArray& contentType, QIODevice* body,
+                     qint64 size);
+
+// Time-out for one call; TALLYFRAME_HTTP_TIMEOUT_MS overrides the default of 30 s.
+int timeoutMs();
+void setTimeoutMs(int ms);
+
+// True while a call waits for its answer: timers use it to skip a tick instead of overlapping.
+bool busy();
+
+} // namespace HttpTransport

@@ -1,0 +1,203 @@
+// Addresses, form encoding, the response envelope, the look-ups and the account endpoints.
+#include "ServiceClient.h"
+
+#include "HttpTransport.h"
+#include "ServiceConfig.h"
+
+#include <QStringEncoder>
+#include <QUrl>
+
+namespace {
+
+// Windows-1252 values of U+0080..U+FFFF characters outside Latin-1 that the code page has.
+int windows1252Value(char32_t cp)
+{
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF))
+        return int(cp);
+    static const struct
+    {
+        char32_t unicode;
+        int value;
+    } table[] = {
+        {0x20AC, 0x80}, {0x201A, 0x82}, {0x0192, 0x83}, {0x201E, 0x84}, {0x2026, 0x85},
+        {0x2020, 0x86}, {0x2021, 0x87}, {0x02C6, 0x88}, {0x2030, 0x89}, {0x0160, 0x8A},
+        {0x2039, 0x8B}, {0x0152, 0x8C}, {0x017D, 0x8E}, {0x2018, 0x91}, {0x2019, 0x92},
+        {0x201C, 0x93}, {0x201D, 0x94}, {0x2022, 0x95}, {0x2013, 0x96}, {0x2014, 0x97},
+        {0x02DC, 0x98}, {0x2122, 0x99}, {0x0161, 0x9A}, {0x203A, 0x9B}, {0x0153, 0x9C},
+        {0x017E, 0x9E}, {0x0178, 0x9F},
+    };
+    for (const auto& entry : table) {
+        if (entry.unicode == cp)
+            return entry.value;
+    }
+    return '?';
+}
+
+// The value of one character in the code page used for non-Unicode text: the system's ANSI
+// code page on Windows, Windows-1252 elsewhere (what the service has always received).
+int codePageValue(char32_t cp)
+{
+#ifdef Q_OS_WIN
+    QStringEncoder encoder(QStringConverter::System, QStringConverter::Flag::Stateless);
+    const QByteArray bytes = encoder.encode(QString::fromUcs4(&cp, 1));
+    if (encoder.hasError() || bytes.isEmpty())
+        return '?';
+    int value = 0;
+    for (const char b : bytes)
+        value = (value << 8) | static_cast<unsigned char>(b);
+    return value;
+#else
+    return windows1252Value(cp);
+#endif
+}
+
+bool isAsciiAlnum(int v)
+{
+    return (v >= '0' && v <= '9') || (v >= 'A' && v <= 'Z') || (v >= 'a' && v <= 'z');
+}
+
+QString lookupUrl(const char* path, const QString& deviceName, const QString* apiKey)
+{
+    QString url = serviceUrl(QLatin1String(path));
+    if (!deviceName.isEmpty()) {
+        url += QStringLiteral("?DeviceName=") + QueryValue(deviceName);
+        if (apiKey)
+            url += QStringLiteral("&APIKey=") + QueryValue(*apiKey);
+    }
+    return url;
+}
+
+QString rawGet(const QString& url)
+{
+    return HttpTransport::get(url).text();
+}
+
+QString statusTestedPost(const char* path, const QByteArray& body)
+{
+    const HttpReply reply = HttpTransport::post(serviceUrl(QLatin1String(path)),
+                                                "application/x-www-form-urlencoded", body);
+    if (reply.status != 200)
+        return QString::fromLatin1(kFailureEnvelope);
+    return reply.text();
+}
+
+} // namespace
+
+QString serviceUrl(const QString& path)
+{
+    return ServiceConfig::serviceBaseUrl() + path;
+}
+
+QString UrlEncode(const QString& text)
+{
+    QString out;
+    out.reserve(text.size() * 3);
+    for (const char32_t cp : text.toUcs4()) {
+        const int value = codePageValue(cp);
+        if (isAsciiAlnum(value)) {
+            out += QChar(value);
+        } else if (value == ' ') {
+            out += QLatin1Char('+');
+        } else {
+            out += QLatin1Char('%');
+            out += QStringLiteral("%1").arg(value & 0xFF, 2, 16, QLatin1Char('0')).toUpper();
+        }
+    }
+    return out;
+}
+
+QString QueryValue(const QString& value)
+{
+    return QString::fromLatin1(QUrl::toPercentEncoding(value));
+}
+
+QString ServiceGet(const QString& url)
+{
+    const HttpReply reply = HttpTransport::get(url);
+    if (reply.status != 200)
+        return QStringLiteral("Error: ") + QString::number(reply.status);
+    return reply.text();
+}
+
+QString TrimEnvelopeEnd(const QString& response)
+{
+    if (response.endsWith(QLatin1String("\"}")))
+        return response.left(response.size() - 2);
+    return response;
+}
+
+std::optional<QString> EnvelopeField(const QString& trimmed, const QString& name)
+{
+    const QString marker = QLatin1Char('"') + name + QStringLiteral("\":\"");
+    const qsizetype start = trimmed.indexOf(marker, 0, Qt::CaseInsensitive);
+    if (start < 0)
+        return std::nullopt;
+    const qsizetype valueStart = start + marker.size();
+    const qsizetype end = trimmed.indexOf(QLatin1String("\","), valueStart);
+    return end < 0 ? trimmed.mid(valueStart) : trimmed.mid(valueStart, end - valueStart);
+}
+
+QString GetApiKey(const QString& deviceName)
+{
+    return rawGet(lookupUrl(Endpoint::ApiKey, deviceName, nullptr));
+}
+
+QString GetCompanyName(const QString& deviceName)
+{
+    return rawGet(lookupUrl(Endpoint::CompanyName, deviceName, nullptr));
+}
+
+QString GetTelp(const QString& deviceName, const QString& apiKey)
+{
+    return rawGet(lookupUrl(Endpoint::Telp, deviceName, &apiKey));
+}
+
+QString GetConnectionString(const QString& deviceName, const QString& apiKey)
+{
+    return rawGet(lookupUrl(Endpoint::ConnectionString, deviceName, &apiKey));
+}
+
+QString GetAppHide(const QString& deviceName, const QString& apiKey)
+{
+    return rawGet(lookupUrl(Endpoint::AppHide, deviceName, &apiKey));
+}
+
+QByteArray RegisterCompanyBody(const QString& companyName, const QString& connStr,
+                               const QString& telp, const QString& deviceName)
+{
+    const QString body = QStringLiteral("CompanyName=") + UrlEncode(companyName) +
+                         QStringLiteral("&ConnStr=") + UrlEncode(connStr) +
+                         QStringLiteral("&Telp=") + UrlEncode(telp) +
+                         QStringLiteral("&DeviceName=") + UrlEncode(deviceName);
+    return body.toLatin1();
+}
+
+QByteArray EditCompanyBody(const QString& apiKey, const QString& companyName,
+                           const QString& connStr, const QString& telp, const QString& deviceName,
+                           const QString& appHide)
+{
+    QString body = QStringLiteral("APIKey=") + UrlEncode(apiKey);
+    const std::pair<const char*, const QString*> optional[] = {
+        {"CompanyName", &companyName}, {"ConnStr", &connStr}, {"Telp", &telp},
+        {"DeviceName", &deviceName},   {"AppHide", &appHide},
+    };
+    for (const auto& [key, value] : optional) {
+        if (!value->isEmpty())
+            body += QLatin1Char('&') + QLatin1String(key) + QLatin1Char('=') + UrlEncode(*value);
+    }
+    return body.toLatin1();
+}
+
+QString RegisterCompany(const QString& companyName, const QString& connStr, const QString& telp,
+                        const QString& deviceName)
+{
+    return statusTestedPost(Endpoint::RegisterCompany,
+                            RegisterCompanyBody(companyName, connStr, telp, deviceName));
+}
+
+QString EditCompany(const QString& apiKey, const QString& companyName, const QString& connStr,
+                    const QString& telp, const QString& deviceName, const QString& appHide)
+{
+    return statusTestedPost(Endpoint::EditCompany, EditCompanyBody(apiKey, companyName, connStr,
+                                                                   telp, deviceName, appHide));
+}

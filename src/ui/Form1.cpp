@@ -1,0 +1,464 @@
+// The main window's construction, the start-up and reload sequence, and the status line.
+#include "Form1.h"
+
+#include "app/AppControl.h"
+#include "app/ProfileState.h"
+#include "service/DeviceIdentity.h"
+#include "service/HttpTransport.h"
+#include "service/ServiceClient.h"
+#include "service/ServiceConfig.h"
+#include "ui/Dialogs.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+Form1* g_instance = nullptr;
+
+// Sizes of the window's design, in pixels (15 twips each).
+constexpr int kClientWidth = 481;  // 7215 twips
+constexpr int kClientHeight = 241; // 3615 twips
+
+QString errText(qint32 number, const QString& description)
+{
+    return QStringLiteral("[Err:") + QString::number(number) + QStringLiteral("] ") + description;
+}
+
+// The leading whole number of a text ("1", " 0\r\n", "1 ok"); 0 when there is none.
+qint16 leadingNumber(const QString& text)
+{
+    static const QRegularExpression re(QStringLiteral("^\\s*([+-]?\\d+)"));
+    const auto match = re.match(text);
+    if (!match.hasMatch())
+        return 0;
+    const qlonglong value = match.captured(1).toLongLong();
+    return qint16(std::clamp<qlonglong>(value, -32768, 32767));
+}
+
+// Menu captions show "&" as a mnemonic marker; a company name or key must show it as written.
+QString menuText(const QString& text)
+{
+    QString escaped = text;
+    return escaped.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+QLabel* makeLabel(QWidget* parent, const QString& text, const QRect& geometry)
+{
+    auto* label = new QLabel(text, parent);
+    label->setGeometry(geometry);
+    return label;
+}
+
+} // namespace
+
+Form1::Form1(QWidget* parent) : QMainWindow(parent)
+{
+    if (!g_instance)
+        g_instance = this;
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowTitle(QStringLiteral("Q17 Tallyframe - Versi ?"));
+    setWindowIcon(QIcon(QStringLiteral(":/images/app-icon.png")));
+    buildControls();
+    buildMenus();
+
+    Timer2 = new QTimer(this);
+    Timer2->setInterval(500);
+    connect(Timer2, &QTimer::timeout, this, [this] { guardedTick([this] { Timer2_Timer(); }); });
+
+    TmrAutoUpdt = new QTimer(this);
+    TmrAutoUpdt->setInterval(60000);
+    connect(TmrAutoUpdt, &QTimer::timeout, this,
+            [this] { guardedTick([this] { TmrAutoUpdt_Timer(); }); });
+    TmrAutoUpdt->start();
+
+    TmrExit = new QTimer(this);
+    TmrExit->setInterval(1000);
+    connect(TmrExit, &QTimer::timeout, this, [this] { TmrExit_Timer(); });
+
+    m_startupRetry = new QTimer(this);
+    m_startupRetry->setSingleShot(true);
+    m_startupRetry->setInterval(kStartupRetryMs);
+    connect(m_startupRetry, &QTimer::timeout, this, [this] {
+        // Never start over under an open dialog or inside another call: try a bit later.
+        if (m_inTick || HttpTransport::busy() || QApplication::activeModalWidget()) {
+            m_startupRetry->start(1000);
+            return;
+        }
+        Tampil();
+    });
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+Form1::~Form1()
+{
+    if (g_instance == this)
+        g_instance = nullptr;
+}
+
+Form1& Form1::instance()
+{
+    if (!g_instance)
+        new Form1(); // registers itself; lives until the process ends
+    return *g_instance;
+}
+
+Form1* Form1::existing()
+{
+    return g_instance;
+}
+
+void Form1::buildControls()
+{
+    auto* client = new QWidget(this);
+    client->setFixedSize(kClientWidth, kClientHeight);
+    setCentralWidget(client);
+
+    TxtRs = new QPlainTextEdit(client);
+    TxtRs->setGeometry(9, 9, 461, 220); // 6915 x 3300 twips at (135, 135)
+    TxtRs->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    connect(TxtRs, &QPlainTextEdit::textChanged, this, [this] {
+        // Typing into the box reacts like a text set by the agent.
+        if (TxtRs->hasFocus())
+            TxtRs_Change();
+    });
+
+    Frame1 = new QFrame(client);
+    Frame1->setGeometry(9, 3, 463, 228); // 6945 x 3420 twips at (135, 45)
+    Frame1->setFrameShape(QFrame::NoFrame);
+    Frame1->setAutoFillBackground(true);
+    Frame1->hide();
+    Frame1->installEventFilter(this);
+
+    Image1 = makeLabel(Frame1, {}, QRect(13, 4, 437, 87));
+    Image1->setPixmap(QPixmap(QStringLiteral(":/images/banner.png")));
+    Image1->installEventFilter(this);
+
+    Label7 = makeLabel(Frame1, QStringLiteral("..."), QRect(13, 30, 437, 34));
+    Label7->setAlignment(Qt::AlignCenter);
+    Label7->setStyleSheet(QStringLiteral("color: white; font-size: 15pt; font-weight: bold;"));
+    Label7->installEventFilter(this);
+
+    ImgRegister = makeLabel(Frame1, {}, QRect(360, 52, 84, 34));
+    ImgRegister->setPixmap(QPixmap(QStringLiteral(":/images/register.png")));
+    ImgRegister->setToolTip(QStringLiteral("Registrasi"));
+    ImgRegister->hide();
+    ImgRegister->installEventFilter(this);
+
+    const QString highlight = QStringLiteral("color: palette(highlight);");
+    Label3 = makeLabel(Frame1, QStringLiteral("Editor Queries"), QRect(13, 98, 270, 16));
+    Label4 = makeLabel(Frame1, serviceUrl(QLatin1String(Endpoint::QueryEditorPage)),
+                       QRect(13, 114, 270, 16));
+    Label4->setStyleSheet(highlight);
+    Label4->setCursor(Qt::PointingHandCursor);
+    Label4->installEventFilter(this);
+    Label5 = makeLabel(Frame1, QStringLiteral("View Reports"), QRect(13, 134, 270, 16));
+    Label6 = makeLabel(Frame1, serviceUrl(QLatin1String(Endpoint::ReportViewerPage)),
+                       QRect(13, 150, 270, 16));
+    Label6->setStyleSheet(highlight);
+    Label6->setCursor(Qt::PointingHandCursor);
+    Label6->installEventFilter(this);
+
+    Image2 = makeLabel(Frame1, {}, QRect(285, 100, 168, 53));
+    Image2->setPixmap(QPixmap(QStringLiteral(":/images/small.png")));
+
+    Label1 = makeLabel(Frame1, QStringLiteral("Response"), QRect(13, 164, 200, 16));
+    LblResponse = makeLabel(Frame1, QString(108, QLatin1Char('.')), QRect(13, 181, 435, 18));
+    LblResponse->installEventFilter(this);
+    LblResponse_Change();
+
+    Check1 = new QCheckBox(QStringLiteral("Stop Error"), Frame1);
+    Check1->setGeometry(13, 204, 150, 20);
+    Check1->hide();
+
+    PicQ17 = new QLabel(Frame1);
+    PicQ17->hide();
+}
+
+void Form1::buildMenus()
+{
+    QMenuBar* bar = menuBar();
+    mnuApp = bar->addMenu(QStringLiteral("&Aplikasi"));
+    mnuStartup = mnuApp->addMenu(QStringLiteral("&Startup"));
+    const QString startupCaptions[2] = {QStringLiteral("&Show"), QStringLiteral("&On Tray")};
+    for (int i = 0; i < 2; ++i) {
+        mnuStartupOpt[i] = mnuStartup->addAction(startupCaptions[i]);
+        mnuStartupOpt[i]->setCheckable(true);
+        connect(mnuStartupOpt[i], &QAction::triggered, this, [this, i] { mnuStartupOpt_Click(i); });
+    }
+    mnuApp->addSeparator(); // mnuGrs1
+    mnuDeviceInfo =
+        mnuApp->addAction(QStringLiteral("&Device Info"), this, [this] { mnuDeviceInfo_Click(); });
+    mnuApp->addSeparator(); // mnuGrs6
+    mnuExit = mnuApp->addAction(QStringLiteral("E&xit"), this, [this] { mnuExit_Click(); });
+
+    mnuAkun = bar->addMenu(QStringLiteral("A&kun"));
+    mnuRegistrasi =
+        mnuAkun->addAction(QStringLiteral("&Registrasi"), this, [this] { mnuRegistrasi_Click(); });
+    mnuRegistrasi->setEnabled(false); // switched off by design; the register picture stands in
+    mnuPerbarui =
+        mnuAkun->addAction(QStringLiteral("&Perbarui"), this, [this] { mnuPerbarui_Click(); });
+    mnuAkun->addSeparator(); // mnuGrs2
+    mnuWebLogin = mnuAkun->addMenu(QStringLiteral("&Web Login"));
+    mnuUserName =
+        mnuWebLogin->addAction(QStringLiteral("User: "), this, [this] { mnuUserName_Click(); });
+    mnuAPIKey =
+        mnuWebLogin->addAction(QStringLiteral("APIKey:"), this, [this] { mnuAPIKey_Click(); });
+    mnuWebLogin->addSeparator(); // mnuGrs4
+    mnuKlikUntukCopy = mnuWebLogin->addAction(QStringLiteral("Klik masing-masing untuk meng-Copy"),
+                                              this, [this] { mnuKlikUntukCopy_Click(); });
+    mnuAkun->addSeparator(); // mnuGrs3
+
+    mnuDB = bar->addMenu(QStringLiteral("&Database"));
+    mnuKoneksi = mnuDB->addAction(QStringLiteral("&Koneksi"), this, [this] { mnuKoneksi_Click(); });
+    mnuDB->addSeparator(); // mnuGrs7
+    mnuQueriesEditor = mnuDB->addAction(QStringLiteral("&Queries Editor"), this,
+                                        [this] { mnuQueriesEditor_Click(); });
+    mnuDB->addSeparator(); // mnuGrs8
+    mnuViewReports =
+        mnuDB->addAction(QStringLiteral("&View Reports"), this, [this] { mnuViewReports_Click(); });
+
+    mnuBantuan = bar->addMenu(QStringLiteral("&Bantuan"));
+    mnuOnTheWeb = mnuBantuan->addAction(QStringLiteral("&Q17 Tallyframe on the web"), this,
+                                        [this] { mnuOnTheWeb_Click(); });
+    mnuMeetUs = mnuBantuan->addAction(QStringLiteral("&Meet our developers"), this,
+                                      [this] { mnuMeetUs_Click(); });
+    mnuTechSupport = mnuBantuan->addAction(QStringLiteral("Technical &Support"), this,
+                                           [this] { mnuTechSupport_Click(); });
+    mnuBantuan->addSeparator(); // mnuGrs5
+    mnuTtg = mnuBantuan->addAction(QStringLiteral("&Tentang Q17 Tallyframe"), this,
+                                   [this] { mnuTtg_Click(); });
+}
+
+template <typename Fn> void Form1::guardedTick(Fn&& fn)
+{
+    if (m_inTick || HttpTransport::busy())
+        return;
+    m_inTick = true;
+    try {
+        fn();
+    } catch (const std::exception& e) {
+        qCWarning(lcApp) << "tick failed:" << e.what();
+    }
+    m_inTick = false;
+}
+
+void Form1::Prompting(const QString& pesan)
+{
+    LblResponse->setText(pesan);
+    LblResponse_Change();
+    LblResponse->repaint();
+    logStatus(pesan);
+}
+
+void Form1::SetStatus(QLabel* label, const QString& text)
+{
+    if (ProfileState::instance().AppHide != 0)
+        return;
+    label->setText(text);
+    if (label == LblResponse)
+        LblResponse_Change();
+    label->repaint();
+    logStatus(text);
+}
+
+void Form1::setTxtRs(const QString& text)
+{
+    // The same reply tick after tick changes nothing: no repeated reactions, no repeated box.
+    if (TxtRs->toPlainText() == text)
+        return;
+    const QSignalBlocker block(TxtRs);
+    TxtRs->setPlainText(text);
+    TxtRs_Change();
+}
+
+QString Form1::txtRs() const
+{
+    return TxtRs->toPlainText();
+}
+
+void Form1::setWindowCaption()
+{
+    setWindowTitle(QStringLiteral("Q17 Tallyframe - Versi ") + ServiceConfig::versionText());
+}
+
+void Form1::LoadProfile(QLabel* status)
+{
+    ProfileState& p = ProfileState::instance();
+    status->repaint();
+    p.AppHide = leadingNumber(GetAppHide(GetDeviceName(), p.ApiKey));
+    if (p.AppHide == 0) {
+        show();
+        repaint();
+    }
+    SetStatus(status, QStringLiteral("Loading CompanyName..."));
+    p.CompanyName = GetCompanyName(GetDeviceName());
+    SetStatus(status, QStringLiteral("Loading APIKey..."));
+    p.ApiKey = GetApiKey(GetDeviceName());
+    SetStatus(status, QStringLiteral("Loading Personal Contact..."));
+    p.Telp = GetTelp(GetDeviceName(), p.ApiKey);
+    SetStatus(status, QStringLiteral("Loading ConnectionString..."));
+    const QString connectionString = GetConnectionString(GetDeviceName(), p.ApiKey);
+    p.ConnectionString = connectionString.contains(QLatin1String("Error:"), Qt::CaseInsensitive)
+                             ? QString()
+                             : connectionString;
+    SetStatus(status, QStringLiteral("Get ready!"));
+}
+
+void Form1::Tampil()
+{
+    m_startupRetry->stop();
+    while (tampilOnce() == TampilOutcome::RunAgain) {
+    }
+}
+
+Form1::TampilOutcome Form1::tampilOnce()
+{
+    ProfileState& p = ProfileState::instance();
+    try {
+        LoadProfile(LblResponse);
+    } catch (const TransportError& e) {
+        // Often the network is not up yet when the desktop starts: stay reachable and retry.
+        if (p.AppHide == 0)
+            show();
+        AddTrayIcon(PicQ17);
+        Prompting(errText(e.number(), e.description()));
+        m_startupRetry->start(kStartupRetryMs);
+        return TampilOutcome::Done;
+    }
+
+    if (p.AppHide != 0) {
+        hide();
+    } else {
+        show();
+        repaint();
+    }
+    setWindowCaption();
+    if (p.AppHide == 0 || p.AppHide == 1)
+        mnuStartupOpt[p.AppHide]->setChecked(true);
+    mnuUserName->setText(QStringLiteral("User   : ") + menuText(p.CompanyName));
+    mnuAPIKey->setText(QStringLiteral("APIKey : ") + menuText(p.ApiKey));
+
+    CekUpdt();
+
+    PicQ17->setPixmap(windowIcon().pixmap(32, 32));
+    LblResponse->setCursor(Label4->cursor());
+    AddTrayIcon(PicQ17);
+
+    try {
+        Prompting(QStringLiteral("Mencari informasi keamanan hubungan..."));
+        Timer2->stop();
+        setTxtRs(QStringLiteral("Welcome ") + p.CompanyName + QStringLiteral("...\r\n") +
+                 QStringLiteral("Nothing is impossible ^_^"));
+        Label7->setText(p.CompanyName);
+
+        if (p.CompanyName.contains(QLatin1String("DeviceName not found"), Qt::CaseInsensitive)) {
+            if (m_autoRegistrations >= kMaxAutoRegistrations) {
+                m_autoRegistrations = 0;
+                Prompting(QStringLiteral("Perangkat ini tidak dapat didaftarkan ke layanan "
+                                         "(DeviceName: %1).")
+                              .arg(GetDeviceName()));
+                return TampilOutcome::Done;
+            }
+            ++m_autoRegistrations;
+            RegisterCompany(QStringLiteral("Anonymous"), {}, {}, GetDeviceName());
+            return TampilOutcome::RunAgain;
+        }
+        m_autoRegistrations = 0;
+
+        if (p.ConnectionString.startsWith(QLatin1String("Error"))) {
+            Prompting(p.ConnectionString);
+            if (p.ConnectionString.contains(QLatin1String("company not found"),
+                                            Qt::CaseInsensitive)) {
+                ImgRegister->show();
+                ImgRegister->setCursor(Label4->cursor());
+                p.DbConnection.reset();
+            } else if (p.ConnectionString.contains(QLatin1String("APIKey"), Qt::CaseInsensitive)) {
+                Dialogs::instance().messageBox(p.ConnectionString, Dialogs::Critical,
+                                               QStringLiteral("Error!"));
+                p.DbConnection.reset();
+            } else {
+                ImgRegister->hide();
+            }
+            return TampilOutcome::Done;
+        }
+
+        Prompting(QStringLiteral("Menghubungkan..."));
+        // The connection that was open is released before the new one opens.
+        p.DbConnection.reset();
+        p.DbConnection = std::make_unique<OdbcConnection>(p.ConnectionString);
+        if (p.DbConnection->isOpen()) {
+            Prompting(QStringLiteral("Terhubung database."));
+            Timer2->start();
+        } else {
+            Prompting(QStringLiteral("Tidak terhubung database!"));
+        }
+        ImgRegister->hide();
+    } catch (const TransportError& e) {
+        Prompting(errText(e.number(), e.description()));
+        m_startupRetry->start(kStartupRetryMs);
+    } catch (const DbError& e) {
+        // A database that is not up yet after a restart of the machine is tried again too.
+        Prompting(errText(e.number(), e.description()));
+        m_startupRetry->start(kStartupRetryMs);
+    }
+    return TampilOutcome::Done;
+}
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    // Closing never ends the agent at once: the orderly shutdown ends it one tick later.
+    event->ignore();
+    ShutDown();
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event)
+{
+    const auto type = event->type();
+    if (type == QEvent::MouseButtonDblClick) {
+        if (watched == Frame1)
+            Frame1_DblClick();
+        else if (watched == Image1)
+            Image1_DblClick();
+        else
+            return QMainWindow::eventFilter(watched, event);
+        return true;
+    }
+    if (type == QEvent::MouseButtonRelease) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (watched == Label7) {
+            if (mouse->button() == Qt::LeftButton)
+                Label7_Click();
+            Label7_MouseUp(mouse->button());
+            return true;
+        }
+        if (mouse->button() != Qt::LeftButton)
+            return QMainWindow::eventFilter(watched, event);
+        if (watched == LblResponse)
+            LblResponse_Click();
+        else if (watched == Label4)
+            Label4_Click();
+        else if (watched == Label6)
+            Label6_Click();
+        else if (watched == ImgRegister)
+            ImgRegister_Click();
+        else
+            return QMainWindow::eventFilter(watched, event);
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}

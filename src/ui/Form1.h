@@ -1,0 +1,151 @@
+// The main window: the idle panel with the status line, the report text box, the menu bar and
+// the three timers. Its methods are spread over several files by concern (Form1*.cpp).
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+
+class QAction;
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QTimer;
+class TrayIcon;
+
+class Form1 : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit Form1(QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // The one instance, created on first use.
+    static Form1& instance();
+    static Form1* existing();
+
+    // Start-up and reload: loads the profile, shows or hides the window, opens the database and
+    // switches the poll on.
+    void Tampil();
+    void LoadProfile(QLabel* status);
+    // Writes the status line and repaints it at once, whatever AppHide is.
+    void Prompting(const QString& pesan);
+    // Writes a label only when the window starts shown.
+    void SetStatus(QLabel* label, const QString& text);
+
+    // Update check (self-update).
+    void CekUpdt();
+    // Report pipeline.
+    void AutoKirimJSON(const QString& hsl);
+    // Orderly exit.
+    void ShutDown();
+    // Tray icon.
+    void AddTrayIcon(QLabel* host);
+    void RemoveTrayIcon();
+
+    // Sets TxtRs and runs its change reactions when the text really changes.
+    void setTxtRs(const QString& text);
+    QString txtRs() const;
+
+    // Controls, named as the rest of the agent knows them.
+    QTimer* Timer2 = nullptr;
+    QTimer* TmrAutoUpdt = nullptr;
+    QTimer* TmrExit = nullptr;
+    QFrame* Frame1 = nullptr;
+    QLabel* PicQ17 = nullptr;
+    QCheckBox* Check1 = nullptr;
+    QLabel* Image2 = nullptr;
+    QLabel* Label7 = nullptr;
+    QLabel* ImgRegister = nullptr;
+    QLabel* Label6 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* LblResponse = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Image1 = nullptr;
+    QPlainTextEdit* TxtRs = nullptr;
+
+    QMenu* mnuApp = nullptr;
+    QMenu* mnuStartup = nullptr;
+    QAction* mnuStartupOpt[2] = {nullptr, nullptr};
+    QAction* mnuDeviceInfo = nullptr;
+    QAction* mnuExit = nullptr;
+    QMenu* mnuAkun = nullptr;
+    QAction* mnuRegistrasi = nullptr;
+    QAction* mnuPerbarui = nullptr;
+    QMenu* mnuWebLogin = nullptr;
+    QAction* mnuUserName = nullptr;
+    QAction* mnuAPIKey = nullptr;
+    QAction* mnuKlikUntukCopy = nullptr;
+    QMenu* mnuDB = nullptr;
+    QAction* mnuKoneksi = nullptr;
+    QAction* mnuQueriesEditor = nullptr;
+    QAction* mnuViewReports = nullptr;
+    QMenu* mnuBantuan = nullptr;
+    QAction* mnuOnTheWeb = nullptr;
+    QAction* mnuMeetUs = nullptr;
+    QAction* mnuTechSupport = nullptr;
+    QAction* mnuTtg = nullptr;
+
+    // Event handlers (public so that tests can raise them as the user would).
+    void Timer2_Timer();
+    void TmrAutoUpdt_Timer();
+    void TmrExit_Timer();
+    void TxtRs_Change();
+    void LblResponse_Change();
+    void LblResponse_Click();
+    void Frame1_DblClick();
+    void Image1_DblClick();
+    void Label7_Click();
+    void Label7_MouseUp(Qt::MouseButton button);
+    void Label4_Click();
+    void Label6_Click();
+    void ImgRegister_Click();
+    void mnuStartupOpt_Click(int index);
+    void mnuDeviceInfo_Click();
+    void mnuExit_Click();
+    void mnuRegistrasi_Click();
+    void mnuPerbarui_Click();
+    void mnuUserName_Click();
+    void mnuAPIKey_Click();
+    void mnuKlikUntukCopy_Click();
+    void mnuKoneksi_Click();
+    void mnuQueriesEditor_Click();
+    void mnuViewReports_Click();
+    void mnuOnTheWeb_Click();
+    void mnuMeetUs_Click();
+    void mnuTechSupport_Click();
+    void mnuTtg_Click();
+
+    // Start-up is tried again this often while the service cannot be reached.
+    static constexpr int kStartupRetryMs = 30000;
+    // Automatic "Anonymous" registrations tried in a row before giving up.
+    static constexpr int kMaxAutoRegistrations = 3;
+    QTimer* startupRetryTimer() const { return m_startupRetry; }
+    TrayIcon* trayIcon() const { return m_tray; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    enum class TampilOutcome
+    {
+        Done,
+        RunAgain
+    };
+    TampilOutcome tampilOnce();
+    void buildControls();
+    void buildMenus();
+    void setWindowCaption();
+    // Runs a timer tick unless a call or a dialog of an earlier tick is still open.
+    template <typename Fn> void guardedTick(Fn&& fn);
+
+    QTimer* m_startupRetry = nullptr;
+    TrayIcon* m_tray = nullptr;
+    int m_autoRegistrations = 0;
+    bool m_inTick = false;
+};
