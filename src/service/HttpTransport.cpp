@@ -92,6 +92,21 @@ HttpReply wait(QNetworkReply* reply)
     HttpReply result;
     result.status = statusAttr.toInt();
     result.body = reply->readAll();
+    // A connection that closes early can end a reply "successfully": an answer shorter than it
+    // announced is a broken transfer, not a shorter answer.
+    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+    const bool compressed = !reply->rawHeader("Content-Encoding").isEmpty();
+    if (announced.isValid() && !compressed && result.body.size() < announced.toLongLong()) {
+        const QString url = reply->request().url().toDisplayString();
+        reply->deleteLater();
+        TransportError failure(HttpTransport::DownloadFailed,
+                               QStringLiteral("The download failed. The answer broke off after "
+                                              "%1 of %2 bytes.")
+                                   .arg(result.body.size())
+                                   .arg(announced.toLongLong()));
+        qCWarning(lcService) << "request failed:" << url << failure.description();
+        throw failure;
+    }
     reply->deleteLater();
     return result;
 }

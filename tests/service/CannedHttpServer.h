@@ -1,0 +1,96 @@
+// A loopback HTTP server that records each raw request and answers with a canned reply, for
+// checking exactly what the client sends and how it reads odd answers.
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+class CannedHttpServer : public QObject
+{
+public:
+    enum class Mode
+    {
+        Answer,
+        CloseAtOnce,
+        NeverAnswer,
+        ShortBody
+    };
+
+    CannedHttpServer()
+    {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = m_server.nextPendingConnection())
+                serve(socket);
+        });
+    }
+
+    QString baseUrl() const
+    {
+        return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort());
+    }
+
+    int status = 200;
+    QByteArray body = "ok";
+    Mode mode = Mode::Answer;
+    QList<QByteArray> requestLines; // "GET /path?query HTTP/1.1"
+    QList<QByteArray> requestBodies;
+    QList<QByteArray> contentTypes;
+
+private:
+    void serve(QTcpSocket* socket)
+    {
+        auto buffer = std::make_shared<QByteArray>();
+        connect(socket, &QTcpSocket::readyRead, socket, [this, socket, buffer] {
+            buffer->append(socket->readAll());
+            const qsizetype headerEnd = buffer->indexOf("\r\n\r\n");
+            if (headerEnd < 0)
+                return;
+            const QByteArray head = buffer->left(headerEnd);
+            qsizetype length = 0;
+            QByteArray contentType;
+            for (const QByteArray& line : head.split('\n')) {
+                const QByteArray l = line.trimmed();
+                if (l.toLower().startsWith("content-length:"))
+                    length = l.mid(15).trimmed().toLongLong();
+                if (l.toLower().startsWith("content-type:"))
+                    contentType = l.mid(13).trimmed();
+            }
+            if (buffer->size() < headerEnd + 4 + length)
+                return;
+            requestLines << head.left(head.indexOf("\r\n"));
+            requestBodies << buffer->mid(headerEnd + 4, length);
+            contentTypes << contentType;
+            buffer->clear();
+            respond(socket);
+        });
+    }
+
+    void respond(QTcpSocket* socket)
+    {
+        switch (mode) {
+        case Mode::CloseAtOnce:
+            socket->abort();
+            return;
+        case Mode::NeverAnswer:
+            return;
+        case Mode::ShortBody:
+            socket->write(
+                "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\nhalf");
+            socket->flush();
+            QTimer::singleShot(50, socket, [socket] { socket->disconnectFromHost(); });
+            return;
+        case Mode::Answer:
+            break;
+        }
+        socket->write("HTTP/1.1 " + QByteArray::number(status) +
+                      " X\r\nContent-Length: " + QByteArray::number(body.size()) +
+                      "\r\nContent-Type: text/plain\r\n\r\n" + body);
+    }
+
+    QTcpServer m_server;
+};

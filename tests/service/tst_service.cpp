@@ -1,0 +1,325 @@
+// The service client: form encoding, the envelope rule, request bodies and addresses, status
+// handling, and how transport failures are numbered.
+#include "CannedHttpServer.h"
+
+#include "service/HttpTransport.h"
+#include "service/ServiceClient.h"
+
+#include <QTest>
+
+class TestService : public QObject
+{
+    Q_OBJECT
+
+private:
+    CannedHttpServer* m_http = nullptr;
+
+private slots:
+    void init()
+    {
+        m_http = new CannedHttpServer;
+        qputenv("TALLYFRAME_SERVICE_URL", m_http->baseUrl().toUtf8());
+        HttpTransport::setTimeoutMs(5000);
+    }
+    void cleanup()
+    {
+        delete m_http;
+        m_http = nullptr;
+    }
+
+    void urlEncode_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("blank") << "Toko Maju"
+                               << "Toko+Maju";
+        QTest::newRow("colons") << "00:1A:2B"
+                                << "00%3A1A%3A2B";
+        QTest::newRow("no punctuation spared") << "a_b.c-d~e"
+                                               << "a%5Fb%2Ec%2Dd%7Ee";
+        QTest::newRow("form specials") << "50%+5&x=1"
+                                       << "50%25%2B5%26x%3D1";
+        QTest::newRow("line break") << "\r\n"
+                                    << "%0D%0A";
+        QTest::newRow("latin-1") << QString::fromUtf8("é") << "%E9";
+        QTest::newRow("euro sign in cp1252") << QString::fromUtf8("€") << "%80";
+        QTest::newRow("missing from code page") << QString::fromUtf8("ā") << "%3F";
+        QTest::newRow("surrogate pair is one character") << QString::fromUtf8("😀") << "%3F";
+        QTest::newRow("braces") << "{Engine}"
+                                << "%7BEngine%7D";
+        QTest::newRow("empty") << ""
+                               << "";
+    }
+    void urlEncode()
+    {
+        QFETCH(QString, input);
+        QFETCH(QString, expected);
+        QCOMPARE(UrlEncode(input), expected);
+    }
+
+    void urlEncodeTakesLongTexts()
+    {
+        // Longer than a 16-bit counter could hold: the whole text is still encoded.
+        const QString input(40000, QLatin1Char(' '));
+        QCOMPARE(UrlEncode(input), QString(40000, QLatin1Char('+')));
+    }
+
+    void trimEnvelopeEnd_data()
+    {
+        QTest::addColumn<QString>("response");
+        QTest::addColumn<QString>("trimmed");
+        QTest::newRow("ends in quote brace") << "{\"a\":\"b\"}"
+                                             << "{\"a\":\"b";
+        QTest::newRow("line break after brace is kept") << "{\"a\":\"b\"}\r\n"
+                                                        << "{\"a\":\"b\"}\r\n";
+        QTest::newRow("number last") << "{\"a\":1}"
+                                     << "{\"a\":1}";
+        QTest::newRow("empty") << ""
+                               << "";
+    }
+    void trimEnvelopeEnd()
+    {
+        QFETCH(QString, response);
+        QFETCH(QString, trimmed);
+        QCOMPARE(TrimEnvelopeEnd(response), trimmed);
+    }
+
+    void envelopeField_data()
+    {
+        QTest::addColumn<QString>("response");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("found");
+        QTest::addColumn<QString>("value");
+        const QString failure = QString::fromLatin1(kFailureEnvelope);
+        QTest::newRow("failure status") << failure << "status" << true << "error";
+        QTest::newRow("failure message")
+            << failure << "message" << true << "Failed to connect to API.";
+        const QString ok = "{\"status\":\"success\",\"message\":\"OK\",\"api_key\":\"K&1#x\"}";
+        QTest::newRow("first of three") << ok << "status" << true << "success";
+        QTest::newRow("last, trimmed") << ok << "api_key" << true << "K&1#x";
+        QTest::newRow("absent") << ok << "telp" << false << "";
+        QTest::newRow("marker case-insensitive") << "{\"Status\":\"success\",\"message\":\"x\"}"
+                                                 << "status" << true << "success";
+        QTest::newRow("blank after colon") << "{\"status\": \"success\"}"
+                                           << "status" << false << "";
+        QTest::newRow("number value") << "{\"telp\":812,\"status\":\"x\"}"
+                                      << "telp" << false << "";
+        QTest::newRow("cut at quote comma") << "{\"message\":\"a\",b\",\"status\":\"x\"}"
+                                            << "message" << true << "a";
+        QTest::newRow("first occurrence wins") << "{\"message\":\"one\",\"message\":\"two\"}"
+                                               << "message" << true << "one";
+        QTest::newRow("empty value") << "{\"api_key\":\"\",\"status\":\"x\"}"
+                                     << "api_key" << true << "";
+        QTest::newRow("no unescaping") << "{\"message\":\"a\\\"b\\/c\\u0041\",\"status\":\"x\"}"
+                                       << "message" << true << "a\\\"b\\/c\\u0041";
+        QTest::newRow("untrimmed line break keeps tail") << "{\"status\":\"ok\"}\r\n"
+                                                         << "status" << true << "ok\"}\r\n";
+        QTest::newRow("html page") << "<html>500</html>"
+                                   << "message" << false << "";
+    }
+    void envelopeField()
+    {
+        QFETCH(QString, response);
+        QFETCH(QString, name);
+        QFETCH(bool, found);
+        QFETCH(QString, value);
+        const auto field = EnvelopeField(TrimEnvelopeEnd(response), name);
+        QCOMPARE(field.has_value(), found);
+        if (found)
+            QCOMPARE(*field, value);
+    }
+
+    void accountBodies_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("register") << RegisterCompanyBody("Toko Maju", "", "0812",
+                                                         "00:1A:2B:3C:4D:5E")
+                                  << QByteArray(
+                                         "CompanyName=Toko+Maju&ConnStr=&Telp=0812&DeviceName="
+                                         "00%3A1A%3A2B%3A3C%3A4D%3A5E");
+        QTest::newRow("edit: key, device and hide flag only")
+            << EditCompanyBody("k-1", "", "", "", "00:1A:2B:3C:4D:5E", "0")
+            << QByteArray("APIKey=k%2D1&DeviceName=00%3A1A%3A2B%3A3C%3A4D%3A5E&AppHide=0");
+        QTest::newRow("edit: empty key still leads")
+            << EditCompanyBody("", "", "", "", "", "1") << QByteArray("APIKey=&AppHide=1");
+        QTest::newRow("edit: nothing but the key")
+            << EditCompanyBody("", "", "", "", "", "") << QByteArray("APIKey=");
+        QTest::newRow("edit: blank is content")
+            << EditCompanyBody("k", " ", "", "", "", "") << QByteArray("APIKey=k&CompanyName=+");
+        QTest::newRow("edit: connection string with line breaks and braces")
+            << EditCompanyBody("k", "", "DRIVER={X};\r\n", "", "", "0")
+            << QByteArray("APIKey=k&ConnStr=DRIVER%3D%7BX%7D%3B%0D%0A&AppHide=0");
+    }
+    void accountBodies()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QByteArray, expected);
+        QCOMPARE(body, expected);
+    }
+
+    void accountEndpointsPost()
+    {
+        m_http->body = "{\"status\":\"success\",\"message\":\"ok\"}";
+        QCOMPARE(RegisterCompany("A B", "", "1", "D"), QString::fromLatin1(m_http->body));
+        QCOMPARE(m_http->requestLines.last(),
+                 QByteArray("POST /api/register_company.php HTTP/1.1"));
+        QCOMPARE(m_http->contentTypes.last(), QByteArray("application/x-www-form-urlencoded"));
+        QCOMPARE(m_http->requestBodies.last(),
+                 QByteArray("CompanyName=A+B&ConnStr=&Telp=1&DeviceName=D"));
+        EditCompany("k", "", "", "", "D", "0");
+        QCOMPARE(m_http->requestLines.last(), QByteArray("POST /api/edit_company.php HTTP/1.1"));
+    }
+
+    void accountEndpointsNon200_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::newRow("201") << 201;
+        QTest::newRow("404") << 404;
+        QTest::newRow("500") << 500;
+    }
+    void accountEndpointsNon200()
+    {
+        QFETCH(int, status);
+        m_http->status = status;
+        m_http->body = "{\"status\":\"success\",\"message\":\"stored anyway\"}";
+        QCOMPARE(RegisterCompany("a", "", "", "d"), QString::fromLatin1(kFailureEnvelope));
+        QCOMPARE(EditCompany("k", "a", "", "", "", ""), QString::fromLatin1(kFailureEnvelope));
+    }
+
+    void lookupAddresses_data()
+    {
+        QTest::addColumn<int>("which");
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QByteArray>("line");
+        const QByteArray keyQuery = "?DeviceName=00%3A1A&APIKey=a%26b%23c";
+        QTest::newRow("api key")
+            << 0 << "00:1A"
+            << "a&b#c"
+            << QByteArray("GET /api/get_api_key_with_mac_on_your_pc_pix482pix917pix6035"
+                          "pixqrmvdsb.php?DeviceName=00%3A1A HTTP/1.1");
+        QTest::newRow("company")
+            << 1 << "00:1A"
+            << "" << QByteArray("GET /api/get_company_name.php?DeviceName=00%3A1A HTTP/1.1");
+        QTest::newRow("telp, key encoded") << 2 << "00:1A"
+                                           << "a&b#c"
+                                           << "GET /api/get_telp.php" + keyQuery + " HTTP/1.1";
+        QTest::newRow("connection string")
+            << 3 << "00:1A"
+            << "a&b#c"
+            << "GET /api/get_connection_string.php" + keyQuery + " HTTP/1.1";
+        QTest::newRow("hide flag") << 4 << "00:1A"
+                                   << "a&b#c"
+                                   << "GET /api/get_app_hide.php" + keyQuery + " HTTP/1.1";
+        QTest::newRow("no device: no query even with a key")
+            << 2 << ""
+            << "key" << QByteArray("GET /api/get_telp.php HTTP/1.1");
+        QTest::newRow("no device, company")
+            << 1 << ""
+            << "" << QByteArray("GET /api/get_company_name.php HTTP/1.1");
+    }
+    void lookupAddresses()
+    {
+        QFETCH(int, which);
+        QFETCH(QString, device);
+        QFETCH(QString, key);
+        QFETCH(QByteArray, line);
+        m_http->status = 404; // raw look-ups take the body whatever the status
+        m_http->body = "value\r\n";
+        QString answer;
+        switch (which) {
+        case 0:
+            answer = GetApiKey(device);
+            break;
+        case 1:
+            answer = GetCompanyName(device);
+            break;
+        case 2:
+            answer = GetTelp(device, key);
+            break;
+        case 3:
+            answer = GetConnectionString(device, key);
+            break;
+        default:
+            answer = GetAppHide(device, key);
+            break;
+        }
+        QCOMPARE(answer, QStringLiteral("value\r\n"));
+        QCOMPARE(m_http->requestLines.last(), line);
+        QCOMPARE(m_http->requestBodies.last(), QByteArray());
+    }
+
+    void serviceGet_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("200") << 200 << QByteArray("2026-01-02 03:04:05") << "2026-01-02 03:04:05";
+        QTest::newRow("200 empty") << 200 << QByteArray() << "";
+        QTest::newRow("404") << 404 << QByteArray("missing") << "Error: 404";
+        QTest::newRow("500") << 500 << QByteArray("boom") << "Error: 500";
+    }
+    void serviceGet()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, expected);
+        m_http->status = status;
+        m_http->body = body;
+        QCOMPARE(ServiceGet(m_http->baseUrl() + "/api/app/get_file_time.php?file=x"), expected);
+    }
+
+    void transportFailures_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("refused");
+        QTest::addColumn<int>("number");
+        const int unreachable = HttpTransport::Unreachable;
+        QTest::newRow("connection refused")
+            << int(CannedHttpServer::Mode::Answer) << true << unreachable;
+        QTest::newRow("closed without answer")
+            << int(CannedHttpServer::Mode::CloseAtOnce) << false << unreachable;
+        QTest::newRow("no answer within the time-out")
+            << int(CannedHttpServer::Mode::NeverAnswer) << false << unreachable;
+        QTest::newRow("body broken off") << int(CannedHttpServer::Mode::ShortBody) << false
+                                         << 0; // either number: which one depends on timing
+    }
+    void transportFailures()
+    {
+        QFETCH(int, mode);
+        QFETCH(bool, refused);
+        QFETCH(int, number);
+        m_http->mode = CannedHttpServer::Mode(mode);
+        HttpTransport::setTimeoutMs(700);
+        QString url = m_http->baseUrl() + "/api/get_company_name.php";
+        if (refused) {
+            // A port that nothing listens on.
+            QTcpServer probe;
+            probe.listen(QHostAddress::LocalHost, 0);
+            url = QStringLiteral("http://127.0.0.1:%1/x").arg(probe.serverPort());
+            probe.close();
+        }
+        try {
+            HttpTransport::get(url);
+            QFAIL("a failed request must not come back as an answer");
+        } catch (const TransportError& e) {
+            if (number != 0)
+                QCOMPARE(e.number(), number);
+            if (number == HttpTransport::Unreachable)
+                QVERIFY2(
+                    e.description().startsWith("The system cannot locate the resource specified."),
+                    qPrintable(e.description()));
+        }
+        QVERIFY(!HttpTransport::busy());
+    }
+
+    void invalidAddressIsATransportFailure()
+    {
+        qputenv("TALLYFRAME_SERVICE_URL", "not a url");
+        QVERIFY_THROWS_EXCEPTION(TransportError, GetCompanyName("x"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestService)
+#include "tst_service.moc"
