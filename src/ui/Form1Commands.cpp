@@ -1,21 +1,157 @@
 // Menu commands, web links and the account entry points of the main window.
-// (Being built: each command lands here.)
 #include "Form1.h"
 
-void Form1::mnuDeviceInfo_Click() {}
-void Form1::mnuRegistrasi_Click() {}
-void Form1::mnuPerbarui_Click() {}
-void Form1::mnuUserName_Click() {}
-void Form1::mnuAPIKey_Click() {}
-void Form1::mnuKlikUntukCopy_Click() {}
-void Form1::mnuKoneksi_Click() {}
-void Form1::mnuQueriesEditor_Click() {}
-void Form1::mnuViewReports_Click() {}
-void Form1::mnuOnTheWeb_Click() {}
-void Form1::mnuMeetUs_Click() {}
-void Form1::mnuTechSupport_Click() {}
-void Form1::mnuTtg_Click() {}
-void Form1::Label4_Click() {}
-void Form1::Label6_Click() {}
-void Form1::Label7_Click() {}
-void Form1::ImgRegister_Click() {}
+#include "app/OpenUrl.h"
+#include "app/ProfileState.h"
+#include "service/DeviceIdentity.h"
+#include "service/ServiceConfig.h"
+#include "ui/Dialogs.h"
+#include "ui/FrmAkun.h"
+#include "ui/FrmConn.h"
+#include "ui/FrmTtg.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPointer>
+
+namespace {
+
+constexpr int kShowNormal = 1;
+
+// Another program may hold or take the clipboard at the same moment; only a text that reads
+// back unchanged counts as copied.
+bool copyToClipboard(const QString& text)
+{
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (!clipboard)
+        return false;
+    clipboard->clear();
+    clipboard->setText(text);
+    return clipboard->text() == text;
+}
+
+// Copies and tells the user; a copy that did not take says so instead of claiming success.
+void copyAndTell(const QString& text, const QString& message)
+{
+    if (copyToClipboard(text))
+        Dialogs::instance().messageBox(message, Dialogs::NoIcon);
+    else
+        Dialogs::instance().messageBox(
+            QStringLiteral("Clipboard tidak dapat dipakai saat ini, teks belum tersalin. "
+                           "Silakan coba lagi."),
+            Dialogs::Critical);
+}
+
+} // namespace
+
+void Form1::mnuAPIKey_Click()
+{
+    copyAndTell(ProfileState::instance().ApiKey,
+                QStringLiteral("APIKey sudah tersimpan di clipboard"));
+}
+
+void Form1::mnuUserName_Click()
+{
+    copyAndTell(ProfileState::instance().CompanyName,
+                QStringLiteral("Company Name sudah tersimpan di clipboard"));
+}
+
+void Form1::mnuKlikUntukCopy_Click()
+{
+    const ProfileState& p = ProfileState::instance();
+    copyAndTell(p.CompanyName + QStringLiteral("\r\n") + p.ApiKey,
+                QStringLiteral("Company Name dan APIKey sudah tersimpan di clipboard"));
+}
+
+void Form1::Label4_Click()
+{
+    copyAndTell(ProfileState::instance().ApiKey,
+                QStringLiteral("APIKey sudah ada di clipboard. Silakan paste di halaman login"));
+    // The address shown is the address opened: read at the moment of the click.
+    OpenUrl(Label4->text(), kShowNormal);
+}
+
+void Form1::mnuQueriesEditor_Click()
+{
+    Label4_Click();
+}
+
+void Form1::Label6_Click()
+{
+    OpenUrl(Label6->text(), kShowNormal);
+}
+
+void Form1::mnuViewReports_Click()
+{
+    Label6_Click();
+}
+
+void Form1::mnuOnTheWeb_Click()
+{
+    OpenUrl(ServiceConfig::webBaseUrl(), kShowNormal);
+}
+
+void Form1::mnuMeetUs_Click()
+{
+    OpenUrl(ServiceConfig::webBaseUrl() + QStringLiteral("/developers"), kShowNormal);
+}
+
+void Form1::mnuTechSupport_Click()
+{
+    OpenUrl(ServiceConfig::webBaseUrl() + QStringLiteral("/techsupport"), kShowNormal);
+}
+
+void Form1::mnuDeviceInfo_Click()
+{
+    const QString text =
+        QStringLiteral("This device is known as it's mac address that it is: \r\n\r\n") +
+        GetDeviceName() +
+        QStringLiteral("\r\n\r\n\r\n"
+                       "Note: Kami membaca MAC Address anda semata-mata bertujuan untuk "
+                       "perlindungan sekuritas anda. Dengan Mac Address, mesin ini dapat dikenali "
+                       "oleh sistem sehingga sistem kami dapat menentukan perangkat mana yang "
+                       "berhak memberikan akses ke server kami.");
+    Dialogs::instance().messageBox(text, Dialogs::Information, QStringLiteral("Device Info"));
+}
+
+void Form1::mnuRegistrasi_Click()
+{
+    FrmAkun::instance().Register(Label7->text());
+}
+
+void Form1::ImgRegister_Click()
+{
+    mnuRegistrasi_Click();
+}
+
+void Form1::mnuPerbarui_Click()
+{
+    FrmAkun::instance().UpdtAccount();
+}
+
+void Form1::Label7_Click()
+{
+    FrmAkun::instance().UpdtAccount();
+}
+
+void Form1::mnuKoneksi_Click()
+{
+    // One connection window at a time, loaded afresh at each opening.
+    static QPointer<FrmConn> open;
+    if (open) {
+        open->activateWindow();
+        return;
+    }
+    FrmConn window;
+    open = &window;
+    if (window.Form_Load())
+        Dialogs::instance().showModal(&window);
+}
+
+void Form1::mnuTtg_Click()
+{
+    FrmTtg window;
+    window.Form_Load();
+    Dialogs::instance().showModal(&window);
+}

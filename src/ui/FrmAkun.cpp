@@ -1,0 +1,208 @@
+// The account window and the two requests it sends.
+#include "FrmAkun.h"
+
+#include "app/ProfileState.h"
+#include "service/DeviceIdentity.h"
+#include "service/HttpTransport.h"
+#include "service/ServiceClient.h"
+#include "ui/Dialogs.h"
+#include "ui/Form1.h"
+
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+
+namespace {
+
+QPointer<FrmAkun> g_window;
+
+const QString kRegister = QStringLiteral("Register");
+const QString kPerbarui = QStringLiteral("Perbarui");
+
+// A number the service could not deliver comes as its error text; the user must type one.
+QString telpForBox(const QString& telp)
+{
+    return telp.startsWith(QLatin1String("Error:")) ? QString() : telp;
+}
+
+int styleForStatus(const QString& status)
+{
+    return status.contains(QLatin1String("error"), Qt::CaseInsensitive) ? Dialogs::Critical
+                                                                        : Dialogs::NoIcon;
+}
+
+// The envelope fields both requests read; ApiKey and Telp change only when the answer has them.
+struct AccountAnswer
+{
+    QString status;
+    QString message;
+    QString companyName;
+};
+
+AccountAnswer readAnswer(const QString& response)
+{
+    const QString trimmed = TrimEnvelopeEnd(response);
+    ProfileState& p = ProfileState::instance();
+    if (const auto key = EnvelopeField(trimmed, QStringLiteral("api_key")))
+        p.ApiKey = *key;
+    if (const auto telp = EnvelopeField(trimmed, QStringLiteral("telp")))
+        p.Telp = *telp;
+    return {EnvelopeField(trimmed, QStringLiteral("status")).value_or(QString()),
+            EnvelopeField(trimmed, QStringLiteral("message")).value_or(QString()),
+            EnvelopeField(trimmed, QStringLiteral("companyName")).value_or(QString())};
+}
+
+QLabel* hintLabel(const QString& text, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setStyleSheet(QStringLiteral("color: palette(highlight);"));
+    return label;
+}
+
+} // namespace
+
+FrmAkun& FrmAkun::instance()
+{
+    if (!g_window) {
+        g_window = new FrmAkun();
+        g_window->Form_Load();
+    }
+    return *g_window;
+}
+
+FrmAkun* FrmAkun::existing()
+{
+    return g_window.data();
+}
+
+FrmAkun::FrmAkun() : QDialog(nullptr)
+{
+    // The close box unloads the window; the next entry function loads a fresh one.
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("Akun"));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    QFont tahoma = font();
+    tahoma.setFamilies({QStringLiteral("Tahoma")});
+    tahoma.setStyleHint(QFont::SansSerif);
+    setFont(tahoma);
+
+    Label2 = new QLabel(QStringLiteral("Nama Usaha"), this);
+    TxtCompany = new QLineEdit(this);
+    Label1 = hintLabel(QStringLiteral("(Nama instansi/ lembaga/ nama anda)"), this);
+    Label10 = new QLabel(QStringLiteral("WhatsApp aktif"), this);
+    TxtWA = new QLineEdit(this);
+    Label4 = hintLabel(QStringLiteral("(Wajib untuk keamanan dan pemulihan akun)"), this);
+    Command1 = new QPushButton(QStringLiteral("Submit"), this);
+    Command1->setAutoDefault(false);
+    connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
+
+    Label8 = new QLabel(QStringLiteral("API Key"), this);
+    TxtAPIKey = new QLineEdit(this);
+    Label3 = new QLabel(this);
+    for (QWidget* hidden : {static_cast<QWidget*>(Label8), static_cast<QWidget*>(TxtAPIKey),
+                            static_cast<QWidget*>(Label3)})
+        hidden->hide();
+
+    auto* grid = new QGridLayout(this);
+    grid->setHorizontalSpacing(8);
+    grid->setVerticalSpacing(8);
+    grid->addWidget(Label2, 0, 0);
+    grid->addWidget(TxtCompany, 0, 1);
+    grid->addWidget(Label1, 0, 2);
+    grid->addWidget(Label10, 1, 0);
+    grid->addWidget(TxtWA, 1, 1);
+    grid->addWidget(Label4, 1, 2);
+    grid->addWidget(Command1, 2, 0, 1, 3);
+    grid->setColumnMinimumWidth(1, 220);
+    grid->setColumnStretch(1, 1);
+    grid->setSizeConstraint(QLayout::SetFixedSize);
+
+    setTabOrder(TxtCompany, TxtWA);
+    setTabOrder(TxtWA, Command1);
+}
+
+void FrmAkun::Form_Load()
+{
+    setWindowIcon(Form1::instance().windowIcon());
+}
+
+void FrmAkun::Register(const QString& companyName)
+{
+    TxtCompany->setText(companyName);
+    TxtWA->setText(telpForBox(ProfileState::instance().Telp));
+    Command1->setText(kRegister);
+    Dialogs::instance().showModal(this);
+}
+
+void FrmAkun::UpdtAccount()
+{
+    const ProfileState& p = ProfileState::instance();
+    TxtCompany->setText(p.CompanyName);
+    TxtWA->setText(telpForBox(p.Telp));
+    TxtAPIKey->setText(p.ApiKey);
+    Command1->setText(kPerbarui);
+    if (!isVisible())
+        Dialogs::instance().showModal(this);
+}
+
+void FrmAkun::Command1_Click()
+{
+    const QString title = QStringLiteral("Registrasi");
+    if (TxtCompany->text().isEmpty()) {
+        TxtCompany->setFocus();
+        Dialogs::instance().messageBox(QStringLiteral("Nama Usaha harus diisi"),
+                                       Dialogs::Exclamation, title);
+        return;
+    }
+    if (TxtWA->text().isEmpty()) {
+        TxtWA->setFocus();
+        Dialogs::instance().messageBox(QStringLiteral("Nomor WhatsApp harus diisi"),
+                                       Dialogs::Exclamation, title);
+        return;
+    }
+
+    const QString mode = Command1->text();
+    try {
+        if (mode == kRegister) {
+            sendRegister();
+        } else if (mode == kPerbarui) {
+            sendUpdate();
+        } else {
+            Dialogs::instance().messageBox(QStringLiteral("Perintah ") + mode +
+                                               QStringLiteral(" tidak dikenal!"),
+                                           Dialogs::Critical, QStringLiteral("Manajemen akun"));
+            hide();
+        }
+    } catch (const TransportError& e) {
+        // No answer at all (no network, service down): nothing changed at the service, so the
+        // window stays open with what the user typed and the request can simply be sent again.
+        Dialogs::instance().messageBox(e.description(), Dialogs::Critical, title);
+    }
+}
+
+void FrmAkun::sendRegister()
+{
+    const AccountAnswer answer =
+        readAnswer(RegisterCompany(TxtCompany->text(), {}, TxtWA->text(), GetDeviceName()));
+    Dialogs::instance().messageBox(answer.message, styleForStatus(answer.status));
+    // The reload runs while this window is still up; it reads the new account from the service.
+    Form1::instance().Tampil();
+    hide();
+}
+
+void FrmAkun::sendUpdate()
+{
+    ProfileState& p = ProfileState::instance();
+    const AccountAnswer answer =
+        readAnswer(EditCompany(TxtAPIKey->text(), TxtCompany->text(), p.ConnectionString,
+                               TxtWA->text(), GetDeviceName(), QStringLiteral("0")));
+    const int style = styleForStatus(answer.status);
+    Dialogs::instance().messageBox(answer.message, style);
+    if (style != Dialogs::Critical && answer.companyName != p.CompanyName)
+        p.CompanyName = answer.companyName;
+    hide();
+    Form1::instance().Tampil();
+    hide();
+}

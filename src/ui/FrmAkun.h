@@ -1,0 +1,45 @@
+// The account window: registers the company with the service or updates its name and WhatsApp
+// number. One window serves both; the caption of its button says which request it sends.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+class FrmAkun : public QDialog
+{
+    Q_OBJECT
+
+public:
+    // The one window, loaded on first use and again after its close box unloaded it.
+    static FrmAkun& instance();
+    static FrmAkun* existing();
+
+    // Register mode, starting with the given company name; shows the window modally.
+    void Register(const QString& companyName);
+    // Update mode with the profile's values; shows the window modally unless it is visible.
+    void UpdtAccount();
+
+    void Command1_Click();
+
+    QLabel* Label2 = nullptr;
+    QLineEdit* TxtCompany = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label10 = nullptr;
+    QLineEdit* TxtWA = nullptr;
+    QLabel* Label4 = nullptr;
+    QPushButton* Command1 = nullptr;
+    // The API-key row is never shown; TxtAPIKey carries the key an update sends.
+    QLabel* Label8 = nullptr;
+    QLineEdit* TxtAPIKey = nullptr;
+    QLabel* Label3 = nullptr;
+
+private:
+    FrmAkun();
+    void Form_Load();
+    void sendRegister();
+    void sendUpdate();
+};

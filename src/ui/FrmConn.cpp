@@ -1,0 +1,116 @@
+// The database connection window.
+#include "FrmConn.h"
+
+#include "app/ProfileState.h"
+#include "pipeline/OdbcConnection.h"
+#include "service/DeviceIdentity.h"
+#include "service/HttpTransport.h"
+#include "service/ServiceClient.h"
+#include "ui/Dialogs.h"
+#include "ui/Form1.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+const QString FrmConn::kTemplate =
+    QStringLiteral("DRIVER={Engine};SERVER={IPAddress};DATABASE={NamaDatabase};UID={UserID};"
+                   "PASSWORD={Password};PORT={Port}\r\n;OPTION=;STMT=;\r\n");
+
+FrmConn::FrmConn(QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("Koneksi Database"));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    QFont tahoma = font();
+    tahoma.setFamilies({QStringLiteral("Tahoma")});
+    tahoma.setStyleHint(QFont::SansSerif);
+    setFont(tahoma);
+
+    Label2 = new QLabel(QStringLiteral("ConnectionString :"), this);
+    TxtConnStr = new QPlainTextEdit(this);
+    TxtConnStr->setPlainText(kTemplate);
+    TxtConnStr->setTabChangesFocus(true);
+    Command2 = new QPushButton(QStringLiteral("Test"), this);
+    Command1 = new QPushButton(QStringLiteral("Simpan"), this);
+    for (QPushButton* button : {Command2, Command1}) {
+        button->setAutoDefault(false);
+        button->setMinimumWidth(96);
+    }
+    connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(Command2);
+    buttons->addWidget(Command1);
+    buttons->addStretch(1);
+
+    auto* column = new QVBoxLayout(this);
+    column->addWidget(Label2);
+    column->addWidget(TxtConnStr, 1);
+    column->addLayout(buttons);
+    resize(560, 240);
+}
+
+bool FrmConn::Form_Load()
+{
+    setWindowIcon(Form1::instance().windowIcon());
+    try {
+        const QString deviceName = GetDeviceName();
+        TxtConnStr->setPlainText(GetConnectionString(deviceName, ProfileState::instance().ApiKey));
+        return true;
+    } catch (const TransportError& e) {
+        // Without the service the string can neither be shown nor saved: say why, and do not
+        // offer the template as if it were the stored string.
+        Dialogs::instance().messageBox(e.description(), Dialogs::Critical,
+                                       QStringLiteral("Koneksi Database"));
+        return false;
+    }
+}
+
+void FrmConn::Command2_Click()
+{
+    const QString title = QStringLiteral("Test Koneksi");
+    try {
+        // A connection of its own, closed when this block ends; the profile's stays untouched.
+        const OdbcConnection connection(TxtConnStr->toPlainText(), kTestLoginTimeoutSeconds);
+        if (connection.isOpen())
+            Dialogs::instance().messageBox(QStringLiteral("Connected!"), Dialogs::Information,
+                                           title);
+        else
+            Dialogs::instance().messageBox(QStringLiteral("Unreachable!"), Dialogs::Critical,
+                                           title);
+    } catch (const DbError& e) {
+        Dialogs::instance().messageBox(e.description(), Dialogs::Critical,
+                                       QStringLiteral("Test Koneksi Error: ") +
+                                           QString::number(e.number()));
+    }
+}
+
+void FrmConn::Command1_Click()
+{
+    const QString title = QStringLiteral("Edit ConnectionString");
+    ProfileState& p = ProfileState::instance();
+    const QString text = TxtConnStr->toPlainText();
+    QString response;
+    try {
+        response = EditCompany(p.ApiKey, {}, text, {}, GetDeviceName(), QStringLiteral("0"));
+    } catch (const TransportError& e) {
+        // Nothing reached the service: keep the window and the typed string for another try.
+        Dialogs::instance().messageBox(e.description(), Dialogs::Critical, title);
+        return;
+    }
+
+    const QString trimmed = TrimEnvelopeEnd(response);
+    const QString message = EnvelopeField(trimmed, QStringLiteral("message")).value_or(QString());
+    if (const auto key = EnvelopeField(trimmed, QStringLiteral("api_key")))
+        p.ApiKey = *key;
+    const bool error = trimmed.contains(QLatin1String("\"error\""), Qt::CaseInsensitive);
+    Dialogs::instance().messageBox(message, error ? Dialogs::Critical : Dialogs::NoIcon, title);
+
+    if (trimmed.contains(QLatin1String("\"success\""), Qt::CaseSensitive)) {
+        close();
+        Form1::instance().Tampil();
+    }
+}

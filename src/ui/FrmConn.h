@@ -1,0 +1,37 @@
+// The database connection window: shows the connection string the service keeps for this
+// device, tests a candidate string on a connection of its own, and saves it to the service.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+
+class FrmConn : public QDialog
+{
+    Q_OBJECT
+
+public:
+    // The text box's content before loading replaces it: the keys of an ODBC driver string with
+    // a placeholder for each value.
+    static const QString kTemplate;
+    // Long enough for a server across a slow link, short enough that a wrong address does not
+    // hold the window for minutes.
+    static constexpr int kTestLoginTimeoutSeconds = 15;
+
+    explicit FrmConn(QWidget* parent = nullptr);
+
+    // Fills the text box from the service. False (after telling the user) when the service
+    // could not be reached at all.
+    bool Form_Load();
+
+    void Command2_Click(); // "Test"
+    void Command1_Click(); // "Simpan"
+
+    QLabel* Label2 = nullptr;
+    QPlainTextEdit* TxtConnStr = nullptr;
+    QPushButton* Command2 = nullptr;
+    QPushButton* Command1 = nullptr;
+};

@@ -1,0 +1,59 @@
+// The About window.
+#include "FrmTtg.h"
+
+#include "service/ServiceConfig.h"
+#include "ui/Form1.h"
+
+#include <QGridLayout>
+#include <QLabel>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
+
+FrmTtg::FrmTtg(QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("Tentang Q17 Tallyframe"));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    QFont tahoma = font();
+    tahoma.setFamilies({QStringLiteral("Tahoma")});
+    tahoma.setStyleHint(QFont::SansSerif);
+    setFont(tahoma);
+
+    Image1 = new QLabel(this);
+    Image1->setPixmap(QPixmap(QStringLiteral(":/images/logo.png")));
+    Image1->setFixedSize(80, 80);
+
+    Label1 = new QLabel(QStringLiteral("Q17 Tallyframe"), this);
+    QFont big = tahoma;
+    big.setPointSizeF(14.25);
+    big.setBold(true);
+    Label1->setFont(big);
+    Label2 = new QLabel(QStringLiteral("A web Tallyframe from your local database"), this);
+    Label3 = new QLabel(QStringLiteral("Version: 000.00.00"), this);
+    Label4 = new QLabel(QStringLiteral("This product is licenced to:"), this);
+    Text1 = new QPlainTextEdit(this);
+    Text1->setReadOnly(true);
+    Text1->setFixedHeight(64);
+
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(4);
+    texts->addWidget(Label1);
+    texts->addWidget(Label2);
+    texts->addWidget(Label3);
+    texts->addStretch(1);
+
+    auto* grid = new QGridLayout(this);
+    grid->setHorizontalSpacing(14);
+    grid->addWidget(Image1, 0, 0, Qt::AlignTop);
+    grid->addLayout(texts, 0, 1);
+    grid->addWidget(Label4, 1, 0, 1, 2);
+    grid->addWidget(Text1, 2, 0, 1, 2);
+    grid->setColumnStretch(1, 1);
+    grid->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void FrmTtg::Form_Load()
+{
+    setWindowIcon(Form1::instance().windowIcon());
+    Label3->setText(QStringLiteral("Version: ") + ServiceConfig::versionText());
+}

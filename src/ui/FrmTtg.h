@@ -1,0 +1,24 @@
+// The About window: logo, product name, tag line and the build's version.
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QPlainTextEdit;
+
+class FrmTtg : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit FrmTtg(QWidget* parent = nullptr);
+
+    void Form_Load();
+
+    QLabel* Image1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QPlainTextEdit* Text1 = nullptr;
+};
