@@ -15,7 +15,16 @@
 #include <QLabel>
 #include <QPointer>
 
+// The pictures are compiled into the static gui library, where nothing refers to them: without
+// this call the linker drops them from the program and every window shows empty images.
+static void registerPictures()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
 namespace {
+
+const bool g_picturesRegistered = (registerPictures(), true);
 
 constexpr int kShowNormal = 1;
 
