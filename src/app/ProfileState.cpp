@@ -2,8 +2,9 @@
 
 ProfileState& ProfileState::instance()
 {
-    static ProfileState state;
-    return state;
+    // Never destroyed: a connection closed after Qt Sql's own globals are gone would crash at exit.
+    static ProfileState* state = new ProfileState;
+    return *state;
 }
 
 void ProfileState::reset()

@@ -70,7 +70,7 @@ bool isNetworkLevelError(QNetworkReply::NetworkError error)
     return error != QNetworkReply::NoError && int(error) < 100;
 }
 
-HttpReply wait(QNetworkReply* reply)
+TransportReply wait(QNetworkReply* reply)
 {
     ++g_busy;
     QEventLoop loop;
@@ -89,7 +89,7 @@ HttpReply wait(QNetworkReply* reply)
         reply->deleteLater();
         throw failure;
     }
-    HttpReply result;
+    TransportReply result;
     result.status = statusAttr.toInt();
     result.body = reply->readAll();
     // A connection that closes early can end a reply "successfully": an answer shorter than it
@@ -154,13 +154,13 @@ bool busy()
     return g_busy > 0;
 }
 
-HttpReply get(const QString& url)
+TransportReply get(const QString& url)
 {
     checkUrl(url);
     return wait(manager().get(makeRequest(url)));
 }
 
-HttpReply post(const QString& url, const QByteArray& contentType, const QByteArray& body)
+TransportReply post(const QString& url, const QByteArray& contentType, const QByteArray& body)
 {
     checkUrl(url);
     QNetworkRequest request = makeRequest(url);
@@ -168,7 +168,7 @@ HttpReply post(const QString& url, const QByteArray& contentType, const QByteArr
     return wait(manager().post(request, body));
 }
 
-HttpReply postDevice(const QString& url, const QByteArray& contentType, QIODevice* body,
+TransportReply postDevice(const QString& url, const QByteArray& contentType, QIODevice* body,
                      qint64 size)
 {
     checkUrl(url);

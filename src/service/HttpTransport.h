@@ -29,7 +29,7 @@ private:
     QByteArray m_what;
 };
 
-struct HttpReply
+struct TransportReply
 {
     int status = 0;
     QByteArray body;
@@ -49,10 +49,10 @@ enum FailureNumber : qint32
     Unspecified = -2147467259,
 };
 
-HttpReply get(const QString& url);
-HttpReply post(const QString& url, const QByteArray& contentType, const QByteArray& body);
+TransportReply get(const QString& url);
+TransportReply post(const QString& url, const QByteArray& contentType, const QByteArray& body);
 // Streams the body from an open device of known size (large report uploads).
-HttpReply postDevice(const QString& url, const QByteArray& contentType, QIODevice* body,
+TransportReply postDevice(const QString& url, const QByteArray& contentType, QIODevice* body,
                      qint64 size);
 
 // Time-out for one call; TALLYFRAME_HTTP_TIMEOUT_MS overrides the default of 30 s.

@@ -74,7 +74,7 @@ QString rawGet(const QString& url)
 
 QString statusTestedPost(const char* path, const QByteArray& body)
 {
-    const HttpReply reply = HttpTransport::post(serviceUrl(QLatin1String(path)),
+    const TransportReply reply = HttpTransport::post(serviceUrl(QLatin1String(path)),
                                                 "application/x-www-form-urlencoded", body);
     if (reply.status != 200)
         return QString::fromLatin1(kFailureEnvelope);
@@ -113,7 +113,7 @@ QString QueryValue(const QString& value)
 
 QString ServiceGet(const QString& url)
 {
-    const HttpReply reply = HttpTransport::get(url);
+    const TransportReply reply = HttpTransport::get(url);
     if (reply.status != 200)
         return QStringLiteral("Error: ") + QString::number(reply.status);
     return reply.text();

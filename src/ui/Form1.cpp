@@ -94,7 +94,7 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent)
     connect(m_startupRetry, &QTimer::timeout, this, [this] {
         // Never start over under an open dialog or inside another call: try a bit later.
         if (m_inTick || HttpTransport::busy() || QApplication::activeModalWidget()) {
-            m_startupRetry->start(1000);
+            m_startupRetry->start();
             return;
         }
         Tampil();
@@ -133,8 +133,10 @@ void Form1::buildControls()
     TxtRs->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     connect(TxtRs, &QPlainTextEdit::textChanged, this, [this] {
         // Typing into the box reacts like a text set by the agent.
-        if (TxtRs->hasFocus())
+        if (TxtRs->hasFocus()) {
+            m_txtRsText = TxtRs->toPlainText();
             TxtRs_Change();
+        }
     });
 
     Frame1 = new QFrame(client);
@@ -279,17 +281,15 @@ void Form1::SetStatus(QLabel* label, const QString& text)
 void Form1::setTxtRs(const QString& text)
 {
     // The same reply tick after tick changes nothing: no repeated reactions, no repeated box.
-    if (TxtRs->toPlainText() == text)
+    if (m_txtRsText == text)
         return;
+    m_txtRsText = text;
     const QSignalBlocker block(TxtRs);
     TxtRs->setPlainText(text);
     TxtRs_Change();
 }
 
-QString Form1::txtRs() const
-{
-    return TxtRs->toPlainText();
-}
+QString Form1::txtRs() const { return m_txtRsText; }
 
 void Form1::setWindowCaption()
 {
@@ -337,7 +337,7 @@ Form1::TampilOutcome Form1::tampilOnce()
             show();
         AddTrayIcon(PicQ17);
         Prompting(errText(e.number(), e.description()));
-        m_startupRetry->start(kStartupRetryMs);
+        m_startupRetry->start();
         return TampilOutcome::Done;
     }
 
@@ -410,11 +410,11 @@ Form1::TampilOutcome Form1::tampilOnce()
         ImgRegister->hide();
     } catch (const TransportError& e) {
         Prompting(errText(e.number(), e.description()));
-        m_startupRetry->start(kStartupRetryMs);
+        m_startupRetry->start();
     } catch (const DbError& e) {
         // A database that is not up yet after a restart of the machine is tried again too.
         Prompting(errText(e.number(), e.description()));
-        m_startupRetry->start(kStartupRetryMs);
+        m_startupRetry->start();
     }
     return TampilOutcome::Done;
 }

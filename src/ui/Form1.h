@@ -41,6 +41,8 @@ public:
     void AutoKirimJSON(const QString& hsl);
     // Orderly exit.
     void ShutDown();
+    // Runs the orderly exit once when the desktop session ends, without holding it up.
+    void watchSessionEnd();
     // Tray icon.
     void AddTrayIcon(QLabel* host);
     void RemoveTrayIcon();
@@ -144,6 +146,8 @@ private:
     // Runs a timer tick unless a call or a dialog of an earlier tick is still open.
     template <typename Fn> void guardedTick(Fn&& fn);
 
+    // TxtRs's text exactly as set: the box itself shows CR LF as plain line breaks.
+    QString m_txtRsText;
     QTimer* m_startupRetry = nullptr;
     TrayIcon* m_tray = nullptr;
     int m_autoRegistrations = 0;

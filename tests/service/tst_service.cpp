@@ -1,6 +1,6 @@
 // The service client: form encoding, the envelope rule, request bodies and addresses, status
 // handling, and how transport failures are numbered.
-#include "CannedHttpServer.h"
+#include "support/CannedHttpServer.h"
 
 #include "service/HttpTransport.h"
 #include "service/ServiceClient.h"

@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QHostAddress>
 #include <QList>
+#include <QMap>
+#include <QPair>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -36,6 +38,8 @@ public:
 
     int status = 200;
     QByteArray body = "ok";
+    // Answers by path (without the query); paths not listed get status/body above.
+    QMap<QByteArray, QPair<int, QByteArray>> routes;
     Mode mode = Mode::Answer;
     QList<QByteArray> requestLines; // "GET /path?query HTTP/1.1"
     QList<QByteArray> requestBodies;
@@ -66,12 +70,15 @@ private:
             requestBodies << buffer->mid(headerEnd + 4, length);
             contentTypes << contentType;
             buffer->clear();
-            respond(socket);
+            respond(socket, head.left(head.indexOf("\r\n")));
         });
     }
 
-    void respond(QTcpSocket* socket)
+    void respond(QTcpSocket* socket, const QByteArray& requestLine)
     {
+        QByteArray path = requestLine.split(' ').value(1);
+        path = path.left(path.indexOf('?') < 0 ? path.size() : path.indexOf('?'));
+        const auto route = routes.constFind(path);
         switch (mode) {
         case Mode::CloseAtOnce:
             socket->abort();
@@ -87,9 +94,11 @@ private:
         case Mode::Answer:
             break;
         }
-        socket->write("HTTP/1.1 " + QByteArray::number(status) +
-                      " X\r\nContent-Length: " + QByteArray::number(body.size()) +
-                      "\r\nContent-Type: text/plain\r\n\r\n" + body);
+        const int answerStatus = route != routes.cend() ? route->first : status;
+        const QByteArray answerBody = route != routes.cend() ? route->second : body;
+        socket->write("HTTP/1.1 " + QByteArray::number(answerStatus) +
+                      " X\r\nContent-Length: " + QByteArray::number(answerBody.size()) +
+                      "\r\nContent-Type: text/plain\r\n\r\n" + answerBody);
     }
 
     QTcpServer m_server;

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds the agent, the reference service and the tests, then runs every test.
+#   scripts/test.sh              all tests, warnings as errors
+#   scripts/test.sh --sanitize   the same under AddressSanitizer and UndefinedBehaviorSanitizer
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build_dir=build
+cmake_args=()
+if [ "${1:-}" = "--sanitize" ]; then
+  build_dir=build-asan
+  cmake_args+=(-DTALLYFRAME_SANITIZE=ON)
+  # The ODBC driver manager and the drivers it loads keep caches for the process's life.
+  export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+fi
+"$root/scripts/setup.sh" "$build_dir" "${cmake_args[@]}"
+cd "$root/$build_dir"
+ctest --output-on-failure -j2 --timeout 300
