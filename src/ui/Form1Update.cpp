@@ -1,12 +1,42 @@
-// The main window's side of the self-update. (Being built: until the update check lands,
-// CekUpdt only sets the window caption.)
+// The main window's side of the self-update: the check at start-up, on the timer and on the
+// banner's double-click, with its progress in the status line.
 #include "Form1.h"
 
-#include "service/ServiceConfig.h"
+#include "app/AppControl.h"
+#include "app/OpenUrl.h"
+#include "update/SelfUpdate.h"
+#include "update/UpdateCheck.h"
 
 void Form1::CekUpdt()
 {
-    setWindowTitle(QStringLiteral("Q17 Tallyframe - Versi ") + ServiceConfig::versionText());
+    // The check waits for the network and for files in local event loops: no poll or start-up
+    // retry may run in between, whoever started the check.
+    const bool wasInTick = m_inTick;
+    m_inTick = true;
+
+    const UpdateSite site{AppFolder(), ExeBaseName(), ExeFileName(QString())};
+    UpdateHooks hooks;
+    hooks.prompt = [this](const QString& text) { Prompting(text); };
+    hooks.start = [](const QString& path) { OpenUrl(path, 1); };
+    hooks.end = [] { EndApp(); };
+    UpdateOutcome outcome = UpdateOutcome::Continued;
+    try {
+        outcome = RunUpdateCheck(site, hooks);
+    } catch (const std::exception& e) {
+        // The program runs on without its update, whatever went wrong.
+        qCWarning(lcUpdate) << "update check failed:" << e.what();
+        Prompting(QLatin1String(UpdateText::CheckFailed));
+    }
+    m_inTick = wasInTick;
+    if (outcome == UpdateOutcome::HandedOver)
+        return;
+    setWindowCaption();
 }
 
-void Form1::TmrAutoUpdt_Timer() {}
+void Form1::TmrAutoUpdt_Timer()
+{
+    // One counter for the life of the process, as the timer itself lives that long.
+    static UpdateTickCounter counter;
+    if (counter.tick())
+        CekUpdt();
+}

@@ -1,0 +1,46 @@
+// The update check and the hand-over between the three runs of a self-update, independent of
+// the window that shows its progress.
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+// How long a file of the hand-over is tried again while the process that is ending still holds
+// it (a running executable cannot be replaced or deleted on every platform).
+inline constexpr int kFileRetryMs = 10000;
+
+// Copies source over destination, byte for byte, without ever writing into the destination in
+// place: the copy goes to a temporary file beside it and is renamed over it, so a destination
+// that is a running executable can be replaced too. The destination gets the source's
+// permissions. Retries until retryMs has passed; throws UpdateFileError then.
+void ReplaceFile(const QString& source, const QString& destination, int retryMs = kFileRetryMs);
+// Deletes a file, trying again until retryMs has passed; throws UpdateFileError then.
+// A file that does not exist counts as deleted.
+void RemoveFile(const QString& path, int retryMs = kFileRetryMs);
+
+struct UpdateSite
+{
+    QString folder;    // F: the running executable's folder
+    QString baseName;  // N: its base name
+    QString exeSuffix; // "" or ".EXE"
+};
+
+struct UpdateHooks
+{
+    std::function<void(const QString&)> prompt; // the status line
+    std::function<void(const QString&)> start;  // starts an executable file
+    std::function<void()> end;                  // ends this process
+    int fileRetryMs = kFileRetryMs;
+};
+
+enum class UpdateOutcome
+{
+    Continued, // this process runs on
+    HandedOver // another build was started and this process was told to end
+};
+
+// The whole check: compares the running build with the published one, downloads a newer one,
+// and moves the hand-over on by the files it finds. Never throws: a failed request says
+// "Checking Update gagal", a file that cannot be handled puts its error on the status line.
+UpdateOutcome RunUpdateCheck(const UpdateSite& site, const UpdateHooks& hooks);

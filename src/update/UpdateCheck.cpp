@@ -1,0 +1,165 @@
+// The decisions of the self-update, kept free of windows and of the network.
+#include "UpdateCheck.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+Q_LOGGING_CATEGORY(lcUpdate, "tallyframe.update")
+
+bool IsDateText(const QString& text)
+{
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty())
+        return false;
+    // Single-letter fields take one or two digits, so both 2024-03-05 and 2024-3-5 are read.
+    static const char* const dateTimeLayouts[] = {
+        "yyyy-M-d H:m:s", "yyyy-M-d H:m",   "yyyy/M/d H:m:s",
+        "yyyy/M/d H:m",   "d-M-yyyy H:m:s", "d/M/yyyy H:m:s",
+    };
+    for (const char* layout : dateTimeLayouts) {
+        if (QDateTime::fromString(trimmed, QLatin1String(layout)).isValid())
+            return true;
+    }
+    static const char* const dateLayouts[] = {"yyyy-M-d", "yyyy/M/d", "d-M-yyyy", "d/M/yyyy"};
+    for (const char* layout : dateLayouts) {
+        if (QDate::fromString(trimmed, QLatin1String(layout)).isValid())
+            return true;
+    }
+    static const char* const timeLayouts[] = {"H:m:s", "H:m"};
+    for (const char* layout : timeLayouts) {
+        if (QTime::fromString(trimmed, QLatin1String(layout)).isValid())
+            return true;
+    }
+    return false;
+}
+
+QString TimeText(const QDateTime& time)
+{
+    return time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+QString FileTimeText(const QString& path)
+{
+    const QFileInfo info(path);
+    const QDateTime modified = info.lastModified();
+    if (!info.exists() || !modified.isValid())
+        throw UpdateFileError(QStringLiteral("File update tidak terbaca: ") +
+                              QDir::toNativeSeparators(path));
+    return TimeText(modified);
+}
+
+UpdateDecision DecideUpdate(const QString& localTime, const QString& serverTime)
+{
+    if (!IsDateText(serverTime))
+        return UpdateDecision::CheckFailed;
+    if (QString::compare(localTime, serverTime, Qt::CaseSensitive) < 0)
+        return UpdateDecision::Download;
+    return UpdateDecision::UpToDate;
+}
+
+UpdateFiles::UpdateFiles(QString folder, QString baseName, QString exeSuffix)
+    : m_folder(std::move(folder)), m_baseName(std::move(baseName)),
+      m_exeSuffix(std::move(exeSuffix))
+{}
+
+bool UpdateFiles::isDownloadedBuild() const
+{
+    return m_baseName.contains(QLatin1String(kDownloadedMark), Qt::CaseSensitive);
+}
+
+QString UpdateFiles::usualBaseName() const
+{
+    QString base = m_baseName;
+    return base.remove(QLatin1String(kDownloadedMark), Qt::CaseSensitive);
+}
+
+QString UpdateFiles::path(const QString& base) const
+{
+    return m_folder + QDir::separator() + base + m_exeSuffix;
+}
+
+QString UpdateFiles::running() const
+{
+    return path(m_baseName);
+}
+
+QString UpdateFiles::downloaded() const
+{
+    return path(m_baseName + QLatin1String(kDownloadedMark));
+}
+
+QString UpdateFiles::marker() const
+{
+    return path(m_baseName + QLatin1String(kMarkerMark));
+}
+
+QString UpdateFiles::usualBuild() const
+{
+    return path(usualBaseName());
+}
+
+QString UpdateFiles::usualMarker() const
+{
+    return path(usualBaseName() + QLatin1String(kMarkerMark));
+}
+
+QString UpdateFiles::timeQueryPath() const
+{
+    // Always the published build's name, whatever this executable is called.
+    return QStringLiteral("/api/app/get_file_time.php?file=") + QLatin1String(kPublishedBaseName) +
+           m_exeSuffix.toLower();
+}
+
+QString UpdateFiles::downloadPath() const
+{
+    return QStringLiteral("/api/app/") + m_baseName + m_exeSuffix.toLower();
+}
+
+SwapStep DecideSwap(bool downloadedExists, bool markerExists, bool downloadedPlausible)
+{
+    if (downloadedExists && markerExists)
+        return SwapStep::CleanUpAfterSwap;
+    if (downloadedExists)
+        return downloadedPlausible ? SwapStep::StartDownloaded : SwapStep::DiscardDownloaded;
+    if (markerExists)
+        return SwapStep::RemoveStrayMarker;
+    return SwapStep::Nothing;
+}
+
+bool HasExecutableHeader(const QByteArray& start)
+{
+#ifdef Q_OS_WIN
+    return start.startsWith("MZ");
+#else
+    return start.startsWith("\x7f"
+                            "ELF");
+#endif
+}
+
+bool IsPlausibleBuild(const QByteArray& header, qint64 length, qint64 referenceLength)
+{
+    return HasExecutableHeader(header) && length - referenceLength > -kMaxShortfallBytes;
+}
+
+bool IsPlausibleBuild(const QString& candidate, const QString& reference)
+{
+    QFile file(candidate);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QFileInfo referenceInfo(reference);
+    if (!referenceInfo.exists() || !QFileInfo(candidate).isExecutable())
+        return false;
+    return IsPlausibleBuild(file.read(4), file.size(), referenceInfo.size());
+}
+
+bool UpdateTickCounter::tick()
+{
+    ++m_count;
+    if (m_count > 5) {
+        m_count = 0;
+        return true;
+    }
+    return false;
+}

@@ -1,0 +1,450 @@
+// The update check and the hand-over in this process, against the reference service: what the
+// status line says, what is downloaded, which build is started, and what is left on disk.
+#include "support/CannedHttpServer.h"
+#include "support/TestSupport.h"
+
+#include "TallyServer.h"
+#include "TallyStore.h"
+#include "app/AppControl.h"
+#include "app/OpenUrl.h"
+#include "service/ServiceConfig.h"
+#include "ui/Form1.h"
+#include "update/SelfUpdate.h"
+#include "update/UpdateCheck.h"
+#include "update/UpdateDownload.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QProcess>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+const QByteArray kElf("\x7f"
+                      "ELF",
+                      4);
+constexpr qint64 kRunningSize = 20000;
+
+// A file that passes for a build of this platform (or not), of the given length.
+QByteArray buildBytes(qint64 size, const QByteArray& header = kElf, char fill = 'b')
+{
+    QByteArray bytes = header + QByteArray(size - header.size(), fill);
+    return bytes.left(size);
+}
+
+void writeFile(const QString& path, const QByteArray& bytes,
+               const QDateTime& modified = QDateTime::currentDateTime())
+{
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+    QCOMPARE(file.write(bytes), bytes.size());
+    QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
+    file.close();
+    QVERIFY(QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner |
+                                            QFile::ExeGroup | QFile::ExeOther));
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList entries(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden,
+                                  QDir::Name);
+}
+
+struct Recorder
+{
+    QStringList prompts;
+    QStringList started;
+    int ended = 0;
+    UpdateHooks hooks(int retryMs = 2000)
+    {
+        UpdateHooks h;
+        h.prompt = [this](const QString& text) { prompts << text; };
+        h.start = [this](const QString& path) { started << path; };
+        h.end = [this] { ++ended; };
+        h.fileRetryMs = retryMs;
+        return h;
+    }
+};
+
+class ServiceUrlGuard
+{
+public:
+    explicit ServiceUrlGuard(const QString& url) : m_previous(qgetenv("TALLYFRAME_SERVICE_URL"))
+    {
+        qputenv("TALLYFRAME_SERVICE_URL", url.toUtf8());
+    }
+    ~ServiceUrlGuard() { qputenv("TALLYFRAME_SERVICE_URL", m_previous); }
+
+private:
+    QByteArray m_previous;
+};
+
+} // namespace
+
+class TestSelfUpdate : public QObject
+{
+    Q_OBJECT
+
+private:
+    const QDateTime m_localTime = QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9));
+
+    QString localText() const { return TimeText(m_localTime); }
+
+    void publish(TestService& service, const QString& name, const QByteArray& bytes,
+                 const QDateTime& modified)
+    {
+        QVERIFY(QDir().mkpath(service.store().appDir()));
+        writeFile(QDir(service.store().appDir()).filePath(name), bytes, modified);
+    }
+
+private slots:
+    void check_data()
+    {
+        QTest::addColumn<QString>("published");  // what lies on the service
+        QTest::addColumn<int>("minutesLater");   // its time against the running build's
+        QTest::addColumn<QStringList>("middle"); // status texts between the first and the last
+        QTest::addColumn<QString>("serverTime"); // as shown after " | Baru: "; "*" = its time
+        QTest::addColumn<bool>("handsOver");
+        const QString checkFailed = UpdateText::CheckFailed;
+        const QString downloading = UpdateText::Downloading;
+        const QString downloadFailed = UpdateText::DownloadFailed;
+        QTest::newRow("newer build")
+            << "good" << 60 << QStringList{downloading, UpdateText::Downloaded} << "*" << true;
+        QTest::newRow("same time")
+            << "good" << 0 << QStringList{UpdateText::UpToDate} << "*" << false;
+        QTest::newRow("older build")
+            << "good" << -60 << QStringList{UpdateText::UpToDate} << "*" << false;
+        QTest::newRow("nothing published")
+            << "none" << 0 << QStringList{checkFailed} << "Error: 404" << false;
+        QTest::newRow("service unreachable")
+            << "unreachable" << 0 << QStringList{checkFailed} << "" << false;
+        QTest::newRow("foreign file")
+            << "foreign" << 60 << QStringList{downloading, downloadFailed} << "*" << false;
+        QTest::newRow("1000 bytes short")
+            << "short" << 60 << QStringList{downloading, downloadFailed} << "*" << false;
+    }
+    void check()
+    {
+        QFETCH(QString, published);
+        QFETCH(int, minutesLater);
+        QFETCH(QStringList, middle);
+        QFETCH(QString, serverTime);
+        QFETCH(bool, handsOver);
+
+        TestService service;
+        QTemporaryDir folder;
+        const QString running = folder.filePath("Q17-Tallyframe");
+        writeFile(running, buildBytes(kRunningSize), m_localTime);
+        const QDateTime publishedTime = m_localTime.addSecs(60 * minutesLater);
+        QByteArray bytes = buildBytes(kRunningSize + 500, kElf, 'n');
+        if (published == "foreign")
+            bytes = buildBytes(kRunningSize + 500, "<html>");
+        else if (published == "short")
+            bytes = buildBytes(kRunningSize - 1000);
+        if (published != "none" && published != "unreachable")
+            publish(service, "Q17-Tallyframe", bytes, publishedTime);
+
+        std::unique_ptr<ServiceUrlGuard> unreachable;
+        if (published == "unreachable")
+            unreachable = std::make_unique<ServiceUrlGuard>(QStringLiteral("http://127.0.0.1:1"));
+        if (serverTime == "*")
+            serverTime = TimeText(publishedTime);
+
+        Recorder r;
+        const UpdateOutcome outcome =
+            RunUpdateCheck({folder.path(), "Q17-Tallyframe", ""}, r.hooks());
+
+        const QStringList expected =
+            QStringList{UpdateText::Checking} + middle +
+            QStringList{"Sekarang: " + localText() + " | Baru: " + serverTime};
+        QCOMPARE(r.prompts, expected);
+        const QString downloaded = folder.filePath("Q17-Tallyframe-NEW");
+        if (handsOver) {
+            QCOMPARE(int(outcome), int(UpdateOutcome::HandedOver));
+            QCOMPARE(r.started, QStringList{downloaded});
+            QCOMPARE(r.ended, 1);
+            QCOMPARE(readFile(downloaded), bytes);
+            QVERIFY(QFileInfo(downloaded).isExecutable());
+            QCOMPARE(entries(folder.path()), (QStringList{"Q17-Tallyframe", "Q17-Tallyframe-NEW"}));
+        } else {
+            QCOMPARE(int(outcome), int(UpdateOutcome::Continued));
+            QVERIFY(r.started.isEmpty());
+            QCOMPARE(r.ended, 0);
+            // Nothing half-done is left behind, and the running build is untouched.
+            QCOMPARE(entries(folder.path()), QStringList{"Q17-Tallyframe"});
+        }
+        QCOMPARE(readFile(running), buildBytes(kRunningSize));
+    }
+
+    void download_data()
+    {
+        QTest::addColumn<QString>("served");
+        QTest::addColumn<QString>("where");
+        QTest::addColumn<bool>("expected");
+        QTest::newRow("complete build") << "good"
+                                        << "service" << true;
+        QTest::newRow("999 bytes short") << "short999"
+                                         << "service" << true;
+        QTest::newRow("1000 bytes short") << "short1000"
+                                          << "service" << false;
+        QTest::newRow("foreign file") << "foreign"
+                                      << "service" << false;
+        QTest::newRow("not published") << "none"
+                                       << "service" << false;
+        QTest::newRow("cut off after half") << "truncated"
+                                            << "service" << false;
+        QTest::newRow("another host") << "good"
+                                      << "other" << false;
+        QTest::newRow("another scheme") << "good"
+                                        << "https" << false;
+    }
+    void download()
+    {
+        QFETCH(QString, served);
+        QFETCH(QString, where);
+        QFETCH(bool, expected);
+
+        TestService service;
+        QTemporaryDir folder;
+        const QString running = folder.filePath("Q17-Tallyframe");
+        writeFile(running, buildBytes(kRunningSize));
+        const QString target = folder.filePath("Q17-Tallyframe-NEW");
+        // A download that is refused leaves an earlier file of that name alone.
+        writeFile(target, "earlier");
+
+        QByteArray bytes = buildBytes(kRunningSize + 3000, kElf, 'n');
+        if (served == "short999")
+            bytes = buildBytes(kRunningSize - 999);
+        else if (served == "short1000")
+            bytes = buildBytes(kRunningSize - 1000);
+        else if (served == "foreign")
+            bytes = buildBytes(kRunningSize, "PK\x03\x04");
+        if (served != "none")
+            publish(service, "Q17-Tallyframe", bytes, QDateTime::currentDateTime());
+        if (served == "truncated") {
+            FaultConfig faults;
+            faults.rate = 1.0;
+            faults.kinds = {QStringLiteral("truncate")};
+            QVERIFY(service.server().setFaults(faults));
+        }
+
+        CannedHttpServer other;
+        other.body = bytes;
+        QString address = service.baseUrl() + "/api/app/Q17-Tallyframe";
+        if (where == "other")
+            address = other.baseUrl() + "/api/app/Q17-Tallyframe";
+        else if (where == "https")
+            address.replace("http://", "https://");
+
+        QCOMPARE(DownloadFile(address, target, running), qint16(expected ? 1 : 0));
+        QCOMPARE(readFile(target), expected ? bytes : QByteArray("earlier"));
+        QCOMPARE(entries(folder.path()), (QStringList{"Q17-Tallyframe", "Q17-Tallyframe-NEW"}));
+        if (expected)
+            QVERIFY(QFileInfo(target).isExecutable());
+        QVERIFY(other.requestLines.isEmpty());
+    }
+
+    // What the usual build does with the files it finds, also when its own check failed.
+    void handOverStates_data()
+    {
+        QTest::addColumn<QString>("downloaded"); // "", "good", "short999", "short1000", "foreign"
+        QTest::addColumn<bool>("marker");
+        QTest::addColumn<bool>("starts");
+        QTest::addColumn<QStringList>("left");
+        QTest::addColumn<QString>("lastPrompt"); // "" = the time line
+        const QStringList usual{"Q17-Tallyframe"};
+        const QStringList waiting{"Q17-Tallyframe", "Q17-Tallyframe-NEW"};
+        QTest::newRow("nothing pending") << "" << false << false << usual << "";
+        QTest::newRow("download waiting") << "good" << false << true << waiting << "";
+        QTest::newRow("waiting, 999 bytes short") << "short999" << false << true << waiting << "";
+        QTest::newRow("waiting, 1000 bytes short")
+            << "short1000" << false << false << usual << UpdateText::DownloadFailed;
+        QTest::newRow("waiting, foreign")
+            << "foreign" << false << false << usual << UpdateText::DownloadFailed;
+        QTest::newRow("swap completed") << "good" << true << false << usual << "";
+        QTest::newRow("stray marker") << "" << true << false << usual << "";
+    }
+    void handOverStates()
+    {
+        QFETCH(QString, downloaded);
+        QFETCH(bool, marker);
+        QFETCH(bool, starts);
+        QFETCH(QStringList, left);
+        QFETCH(QString, lastPrompt);
+
+        TestService service; // publishes nothing: the check itself fails
+        QTemporaryDir folder;
+        writeFile(folder.filePath("Q17-Tallyframe"), buildBytes(kRunningSize), m_localTime);
+        const QMap<QString, QByteArray> kinds{{"good", buildBytes(kRunningSize + 10)},
+                                              {"short999", buildBytes(kRunningSize - 999)},
+                                              {"short1000", buildBytes(kRunningSize - 1000)},
+                                              {"foreign", buildBytes(kRunningSize, "#!/bin/sh\n")}};
+        if (!downloaded.isEmpty())
+            writeFile(folder.filePath("Q17-Tallyframe-NEW"), kinds[downloaded]);
+        if (marker)
+            writeFile(folder.filePath("Q17-Tallyframe-TMP"), kinds["good"]);
+
+        Recorder r;
+        const UpdateOutcome outcome =
+            RunUpdateCheck({folder.path(), "Q17-Tallyframe", ""}, r.hooks());
+        QCOMPARE(r.prompts.value(1), QString(UpdateText::CheckFailed));
+        QCOMPARE(r.prompts.last(), lastPrompt.isEmpty()
+                                       ? "Sekarang: " + localText() + " | Baru: Error: 404"
+                                       : lastPrompt);
+        QCOMPARE(r.started,
+                 starts ? QStringList{folder.filePath("Q17-Tallyframe-NEW")} : QStringList{});
+        QCOMPARE(r.ended, starts ? 1 : 0);
+        QCOMPARE(int(outcome), int(starts ? UpdateOutcome::HandedOver : UpdateOutcome::Continued));
+        QCOMPARE(entries(folder.path()), left);
+    }
+
+    // The downloaded build replaces the usual one while that one is still running.
+    void downloadedBuildReplacesRunningBuild()
+    {
+        QTemporaryDir folder;
+        const QString usual = folder.filePath("Q17-Tallyframe");
+        const QString self = folder.filePath("Q17-Tallyframe-NEW");
+        const QByteArray newBytes = buildBytes(kRunningSize + 123, kElf, 'n');
+        QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), usual));
+        writeFile(self, newBytes);
+        QVERIFY(QFile::setPermissions(self, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                QFile::ReadGroup | QFile::ExeGroup));
+
+        QProcess old;
+        old.start(usual, {QStringLiteral("30")});
+        QVERIFY(old.waitForStarted());
+        // Writing into a running program in place is refused here (ETXTBSY).
+        QFile inPlace(usual);
+        QVERIFY(!inPlace.open(QIODevice::WriteOnly));
+
+        // Any request would fail: the downloaded build must not ask the service anything.
+        ServiceUrlGuard noService(QStringLiteral("http://127.0.0.1:1"));
+        Recorder r;
+        const UpdateOutcome outcome =
+            RunUpdateCheck({folder.path(), "Q17-Tallyframe-NEW", ""}, r.hooks());
+        old.kill();
+        old.waitForFinished();
+
+        QCOMPARE(r.prompts, QStringList{"Sekarang:  | Baru: "});
+        QCOMPARE(r.started, QStringList{usual});
+        QCOMPARE(r.ended, 1);
+        QCOMPARE(int(outcome), int(UpdateOutcome::HandedOver));
+        QCOMPARE(readFile(usual), newBytes);
+        QCOMPARE(readFile(folder.filePath("Q17-Tallyframe-TMP")), newBytes);
+        QCOMPARE(QFileInfo(usual).permissions() & 0x7777, QFileInfo(self).permissions() & 0x7777);
+        QCOMPARE(entries(folder.path()),
+                 (QStringList{"Q17-Tallyframe", "Q17-Tallyframe-NEW", "Q17-Tallyframe-TMP"}));
+    }
+
+    // A file that is busy for a moment is waited for; one that stays busy is reported.
+    void fileRetries()
+    {
+        QTemporaryDir folder;
+        const QString source = folder.filePath("source");
+        writeFile(source, buildBytes(100));
+        const QString busy = folder.filePath("busy");
+        QVERIFY(QDir().mkpath(busy + "/inside"));
+        QTimer::singleShot(600, [busy] { QDir(busy).removeRecursively(); });
+        ReplaceFile(source, busy, 5000);
+        QCOMPARE(readFile(busy), buildBytes(100));
+
+        QVERIFY(QDir().mkpath(busy + "2/inside"));
+        QVERIFY_THROWS_EXCEPTION(UpdateFileError, ReplaceFile(source, busy + "2", 300));
+        QVERIFY_THROWS_EXCEPTION(UpdateFileError, RemoveFile(busy + "2", 300));
+        RemoveFile(folder.filePath("never there"), 300);
+
+        // In the swap, a usual build that cannot be replaced leaves this process running.
+        const QString self = folder.filePath("Q17-Tallyframe-NEW");
+        writeFile(self, buildBytes(kRunningSize));
+        QVERIFY(QDir().mkpath(folder.filePath("Q17-Tallyframe/inside")));
+        Recorder r;
+        const UpdateOutcome outcome =
+            RunUpdateCheck({folder.path(), "Q17-Tallyframe-NEW", ""}, r.hooks(300));
+        QCOMPARE(int(outcome), int(UpdateOutcome::Continued));
+        QVERIFY2(
+            r.prompts.last().startsWith("Gagal mengganti " + folder.filePath("Q17-Tallyframe")),
+            qPrintable(r.prompts.last()));
+        QVERIFY(r.started.isEmpty());
+        QCOMPARE(r.ended, 0);
+    }
+
+    void bundle1NeverChecks()
+    {
+        CannedHttpServer service;
+        ServiceUrlGuard guard(service.baseUrl());
+        QTemporaryDir folder;
+        writeFile(folder.filePath("Bundle1"), buildBytes(kRunningSize));
+        writeFile(folder.filePath("Bundle1-NEW"), buildBytes(kRunningSize));
+        Recorder r;
+        QCOMPARE(int(RunUpdateCheck({folder.path(), "Bundle1", ""}, r.hooks())),
+                 int(UpdateOutcome::Continued));
+        QVERIFY(r.prompts.isEmpty());
+        QVERIFY(r.started.isEmpty());
+        QVERIFY(service.requestLines.isEmpty());
+        QCOMPARE(entries(folder.path()), (QStringList{"Bundle1", "Bundle1-NEW"}));
+    }
+
+    // The window: the sixth tick checks, the caption is set, a hand-over ends the process.
+    void windowSide()
+    {
+        ScriptedDialogs dialogs;
+        TestService service;
+        QTemporaryDir folder;
+        writeFile(folder.filePath("Q17-Tallyframe"), buildBytes(kRunningSize), m_localTime);
+        setExeIdentityForTesting(folder.path(), "Q17-Tallyframe");
+        QStringList opened;
+        int ended = 0;
+        setOpenUrlHandler([&](const QString& target, int mode) {
+            opened << target + "|" + QString::number(mode);
+        });
+        setEndAppHandler([&] { ++ended; });
+        const QString caption = "Q17 Tallyframe - Versi " + ServiceConfig::versionText();
+        const QString timeLine = "Sekarang: " + localText() + " | Baru: Error: 404";
+
+        Form1 form;
+        // The counter lives as long as the process: find where it stands, then count.
+        int ticks = 0;
+        while (form.LblResponse->text() != timeLine && ticks < 6) {
+            form.TmrAutoUpdt_Timer();
+            ++ticks;
+        }
+        QCOMPARE(form.LblResponse->text(), timeLine);
+        QCOMPARE(form.windowTitle(), caption);
+        form.LblResponse->setText("idle");
+        for (int i = 1; i <= 5; ++i)
+            form.TmrAutoUpdt_Timer();
+        QCOMPARE(form.LblResponse->text(), QStringLiteral("idle"));
+        form.TmrAutoUpdt_Timer();
+        QCOMPARE(form.LblResponse->text(), timeLine);
+
+        // A waiting download is started through OpenUrl, and the process is told to end.
+        writeFile(folder.filePath("Q17-Tallyframe-NEW"), buildBytes(kRunningSize));
+        form.setWindowTitle("before");
+        form.Image1_DblClick();
+        QCOMPARE(opened, QStringList{folder.filePath("Q17-Tallyframe-NEW") + "|1"});
+        QCOMPARE(ended, 1);
+        QCOMPARE(form.windowTitle(), QStringLiteral("before"));
+
+        // Bundle1 only sets the caption.
+        setExeIdentityForTesting(folder.path(), "Bundle1");
+        form.LblResponse->setText("idle");
+        form.CekUpdt();
+        QCOMPARE(form.LblResponse->text(), QStringLiteral("idle"));
+        QCOMPARE(form.windowTitle(), caption);
+        QCOMPARE(opened.size(), 1);
+
+        setExeIdentityForTesting({}, {});
+        setOpenUrlHandler({});
+        setEndAppHandler({});
+    }
+};
+
+QTEST_MAIN(TestSelfUpdate)
+#include "tst_selfupdate.moc"
