@@ -30,7 +30,7 @@ FrmConn::FrmConn(QWidget* parent) : QDialog(parent)
 
     Label2 = new QLabel(QStringLiteral("ConnectionString :"), this);
     TxtConnStr = new QPlainTextEdit(this);
-    TxtConnStr->setPlainText(kTemplate);
+    setConnectionString(kTemplate);
     TxtConnStr->setTabChangesFocus(true);
     Command2 = new QPushButton(QStringLiteral("Test"), this);
     Command1 = new QPushButton(QStringLiteral("Simpan"), this);
@@ -69,12 +69,22 @@ bool FrmConn::Form_Load()
     }
 }
 
+QString FrmConn::connectionString() const
+{
+    return TxtConnStr->toPlainText().replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+}
+
+void FrmConn::setConnectionString(const QString& text)
+{
+    TxtConnStr->setPlainText(text);
+}
+
 void FrmConn::Command2_Click()
 {
     const QString title = QStringLiteral("Test Koneksi");
     try {
         // A connection of its own, closed when this block ends; the profile's stays untouched.
-        const OdbcConnection connection(TxtConnStr->toPlainText(), kTestLoginTimeoutSeconds);
+        const OdbcConnection connection(connectionString(), kTestLoginTimeoutSeconds);
         if (connection.isOpen())
             Dialogs::instance().messageBox(QStringLiteral("Connected!"), Dialogs::Information,
                                            title);
@@ -92,7 +102,7 @@ void FrmConn::Command1_Click()
 {
     const QString title = QStringLiteral("Edit ConnectionString");
     ProfileState& p = ProfileState::instance();
-    const QString text = TxtConnStr->toPlainText();
+    const QString text = connectionString();
     QString response;
     try {
         response = EditCompany(p.ApiKey, {}, text, {}, GetDeviceName(), QStringLiteral("0"));
