@@ -127,8 +127,6 @@ private slots:
             << "unreachable" << 0 << QStringList{checkFailed} << "" << false;
         QTest::newRow("foreign file")
             << "foreign" << 60 << QStringList{downloading, downloadFailed} << "*" << false;
-        QTest::newRow("1000 bytes short")
-            << "short" << 60 << QStringList{downloading, downloadFailed} << "*" << false;
     }
     void check()
     {
@@ -146,8 +144,6 @@ private slots:
         QByteArray bytes = buildBytes(kRunningSize + 500, kElf, 'n');
         if (published == "foreign")
             bytes = buildBytes(kRunningSize + 500, "<html>");
-        else if (published == "short")
-            bytes = buildBytes(kRunningSize - 1000);
         if (published != "none" && published != "unreachable")
             publish(service, "Q17-Tallyframe", bytes, publishedTime);
 
@@ -190,8 +186,6 @@ private slots:
         QTest::addColumn<bool>("expected");
         QTest::newRow("complete build") << "good"
                                         << "service" << true;
-        QTest::newRow("999 bytes short") << "short999"
-                                         << "service" << true;
         QTest::newRow("1000 bytes short") << "short1000"
                                           << "service" << false;
         QTest::newRow("foreign file") << "foreign"
@@ -220,9 +214,7 @@ private slots:
         writeFile(target, "earlier");
 
         QByteArray bytes = buildBytes(kRunningSize + 3000, kElf, 'n');
-        if (served == "short999")
-            bytes = buildBytes(kRunningSize - 999);
-        else if (served == "short1000")
+        if (served == "short1000")
             bytes = buildBytes(kRunningSize - 1000);
         else if (served == "foreign")
             bytes = buildBytes(kRunningSize, "PK\x03\x04");

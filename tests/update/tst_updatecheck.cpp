@@ -143,31 +143,6 @@ private slots:
         QCOMPARE(files.downloadPath(), downloadPath);
     }
 
-    void swapStates_data()
-    {
-        QTest::addColumn<bool>("downloaded");
-        QTest::addColumn<bool>("marker");
-        QTest::addColumn<bool>("plausible");
-        QTest::addColumn<int>("expected");
-        QTest::newRow("nothing") << false << false << false << int(SwapStep::Nothing);
-        QTest::newRow("swap completed") << true << true << true << int(SwapStep::CleanUpAfterSwap);
-        QTest::newRow("swap completed, odd file")
-            << true << true << false << int(SwapStep::CleanUpAfterSwap);
-        QTest::newRow("download waiting")
-            << true << false << true << int(SwapStep::StartDownloaded);
-        QTest::newRow("unusable download")
-            << true << false << false << int(SwapStep::DiscardDownloaded);
-        QTest::newRow("stray marker") << false << true << false << int(SwapStep::RemoveStrayMarker);
-    }
-    void swapStates()
-    {
-        QFETCH(bool, downloaded);
-        QFETCH(bool, marker);
-        QFETCH(bool, plausible);
-        QFETCH(int, expected);
-        QCOMPARE(int(DecideSwap(downloaded, marker, plausible)), expected);
-    }
-
     void plausibility_data()
     {
         QTest::addColumn<QByteArray>("header");
