@@ -1,5 +1,6 @@
 // Entry point: create the main window and run its start-up. The command line is not read.
 #include "ui/Form1.h"
+#include "ui/Form2.h"
 
 #include <QApplication>
 
@@ -14,6 +15,9 @@ int main(int argc, char* argv[])
     QApplication::setQuitOnLastWindowClosed(false);
 
     Form1& form = Form1::instance();
+    // A new machine hears what the agent will do before it does any of it.
+    Form2::showAtFirstStart(&form);
+    form.watchSessionEnd();
     form.Tampil();
     return app.exec();
 }

@@ -1,0 +1,19 @@
+// The auto-start entry: how the agent comes up again at the next log-on. One implementation per
+// platform (the Run value in the registry on Windows, an XDG autostart file elsewhere).
+#pragma once
+
+#include <QString>
+
+// Writes (enable) or removes the entry for the running executable. A failure is not shown: its
+// error number goes to errorNumber, which is left alone on success.
+void SetAutoStart(bool enable, qint32& errorNumber);
+
+// Whether an entry for this executable exists (at the first start there is none yet).
+bool AutoStartEntryExists();
+
+// The command line the entry starts: the running executable, quoted as the platform's entry
+// format wants it, then " --auto-start".
+QString AutoStartCommand();
+
+// Where the entry lives, for messages and tests: the registry value or the file.
+QString AutoStartLocation();

@@ -1,0 +1,139 @@
+// Auto-start on desktops that follow the XDG autostart convention: a .desktop file named after
+// the executable under $XDG_CONFIG_HOME/autostart (~/.config/autostart when unset).
+#include "AutoStart.h"
+
+#include "AppControl.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <cerrno>
+#include <utility>
+
+namespace {
+
+QString configHome()
+{
+    // Only an absolute path counts; anything else falls back to the default.
+    const QString fromEnv = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (!fromEnv.isEmpty() && QDir::isAbsolutePath(fromEnv))
+        return fromEnv;
+    return QDir::homePath() + QStringLiteral("/.config");
+}
+
+QString entryPath()
+{
+    return configHome() + QStringLiteral("/autostart/") + ExeBaseName() +
+           QStringLiteral(".desktop");
+}
+
+// The file that is running. A name with dots in it loses its last part in ExeBaseName(), so the
+// real path is taken whenever the identity is the real one.
+QString runningExecutable()
+{
+    const QFileInfo real(QCoreApplication::applicationFilePath());
+    if (QDir::toNativeSeparators(real.absolutePath()) == AppFolder() &&
+        real.completeBaseName() == ExeBaseName())
+        return real.absoluteFilePath();
+    return AppFolder() + QLatin1Char('/') + ExeFileName(ExeBaseName());
+}
+
+// One argument of an Exec line: inside double quotes, ", `, $ and \ take a backslash. The whole
+// value is then a desktop-entry string, where a backslash is doubled once more and control
+// characters are written as escapes (a raw line break would start a new key). A literal % is
+// written %% so that it is not read as a field code.
+QString quotedExecArgument(const QString& argument)
+{
+    QString quoted;
+    for (const QChar c : argument) {
+        if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') ||
+            c == QLatin1Char('\\'))
+            quoted += QLatin1Char('\\');
+        quoted += c;
+    }
+    QString escaped;
+    for (const QChar c : std::as_const(quoted)) {
+        switch (c.unicode()) {
+        case '\\':
+            escaped += QStringLiteral("\\\\");
+            break;
+        case '\n':
+            escaped += QStringLiteral("\\n");
+            break;
+        case '\r':
+            escaped += QStringLiteral("\\r");
+            break;
+        case '\t':
+            escaped += QStringLiteral("\\t");
+            break;
+        case '%':
+            escaped += QStringLiteral("%%");
+            break;
+        default:
+            escaped += c;
+        }
+    }
+    return QLatin1Char('"') + escaped + QLatin1Char('"');
+}
+
+qint32 lastErrno(qint32 fallback)
+{
+    return errno != 0 ? qint32(errno) : fallback;
+}
+
+} // namespace
+
+QString AutoStartCommand()
+{
+    return quotedExecArgument(runningExecutable()) + QStringLiteral(" --auto-start");
+}
+
+QString AutoStartLocation()
+{
+    return entryPath();
+}
+
+bool AutoStartEntryExists()
+{
+    return QFileInfo::exists(entryPath());
+}
+
+void SetAutoStart(bool enable, qint32& errorNumber)
+{
+    const QString path = entryPath();
+    errno = 0;
+    if (!enable) {
+        QFile entry(path);
+        if (!entry.exists()) {
+            errorNumber = ENOENT;
+            return;
+        }
+        if (!entry.remove())
+            errorNumber = lastErrno(EACCES);
+        return;
+    }
+
+    if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
+        errorNumber = lastErrno(EACCES);
+        return;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        errorNumber = lastErrno(EACCES);
+        return;
+    }
+    const QString text = QStringLiteral("[Desktop Entry]\n"
+                                        "Type=Application\n"
+                                        "Name=Q17 Tallyframe\n"
+                                        "Exec=") +
+                         AutoStartCommand() +
+                         QStringLiteral("\n"
+                                        "Terminal=false\n"
+                                        "X-GNOME-Autostart-enabled=true\n");
+    file.write(text.toUtf8());
+    if (!file.commit())
+        errorNumber = lastErrno(EIO);
+}

@@ -1,0 +1,100 @@
+// Auto-start on Windows: a value named after the executable under the machine's Run key. Writing
+// there needs administrator rights, which an ordinary log-on does not have; the per-user Run key
+// then carries the entry, so that the agent still comes up at the next log-on.
+#include "AutoStart.h"
+
+#include "AppControl.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+
+namespace {
+
+const QString kMachineRun =
+    QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
+const QString kUserRun =
+    QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
+
+// The numbers the system gives for these failures (HRESULTs of access denied, file not found).
+constexpr qint32 kAccessDenied = -2147024891;
+constexpr qint32 kNotFound = -2147024894;
+
+QString runningExecutable()
+{
+    const QFileInfo real(QCoreApplication::applicationFilePath());
+    if (QDir::toNativeSeparators(real.absolutePath()) == AppFolder() &&
+        real.completeBaseName() == ExeBaseName())
+        return QDir::toNativeSeparators(real.absoluteFilePath());
+    return AppFolder() + QLatin1Char('\\') + ExeBaseName() + QStringLiteral(".exe");
+}
+
+bool writeValue(const QString& key, const QString& data)
+{
+    QSettings run(key, QSettings::NativeFormat);
+    run.setValue(ExeBaseName(), data);
+    run.sync();
+    return run.status() == QSettings::NoError && run.value(ExeBaseName()).toString() == data;
+}
+
+bool hasValue(const QString& key)
+{
+    return QSettings(key, QSettings::NativeFormat).contains(ExeBaseName());
+}
+
+QString valueOf(const QString& key)
+{
+    return QSettings(key, QSettings::NativeFormat).value(ExeBaseName()).toString();
+}
+
+// True when the value is gone afterwards (also when it was never there).
+bool removeValue(const QString& key)
+{
+    QSettings run(key, QSettings::NativeFormat);
+    if (!run.contains(ExeBaseName()))
+        return true;
+    run.remove(ExeBaseName());
+    run.sync();
+    return run.status() == QSettings::NoError && !run.contains(ExeBaseName());
+}
+
+} // namespace
+
+QString AutoStartCommand()
+{
+    return QLatin1Char('"') + runningExecutable() + QStringLiteral("\" --auto-start");
+}
+
+QString AutoStartLocation()
+{
+    return kMachineRun + QLatin1Char('\\') + ExeBaseName();
+}
+
+bool AutoStartEntryExists()
+{
+    return hasValue(kMachineRun) || hasValue(kUserRun);
+}
+
+void SetAutoStart(bool enable, qint32& errorNumber)
+{
+    const QString data = AutoStartCommand();
+    if (enable) {
+        // Two entries would start the agent twice at log-on: keep exactly one.
+        if (writeValue(kMachineRun, data) || valueOf(kMachineRun) == data) {
+            removeValue(kUserRun);
+            return;
+        }
+        if (!writeValue(kUserRun, data))
+            errorNumber = kAccessDenied;
+        return;
+    }
+
+    const bool existed = hasValue(kMachineRun) || hasValue(kUserRun);
+    const bool machineGone = removeValue(kMachineRun);
+    const bool userGone = removeValue(kUserRun);
+    if (!machineGone || !userGone)
+        errorNumber = kAccessDenied;
+    else if (!existed)
+        errorNumber = kNotFound;
+}

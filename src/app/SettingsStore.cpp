@@ -1,0 +1,32 @@
+// The "Instansi" settings store.
+#include "SettingsStore.h"
+
+#include <QSettings>
+
+namespace SettingsStore {
+
+namespace {
+QString keyPath(const QString& section, const QString& key)
+{
+    return section + QLatin1Char('/') + key;
+}
+} // namespace
+
+std::unique_ptr<QSettings> open()
+{
+    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                       QStringLiteral("Instansi"), QStringLiteral("Instansi"));
+}
+
+void clearAll()
+{
+    const auto store = open();
+    for (const Key& key : kKeys) {
+        const QString path = keyPath(QLatin1String(key.section), QLatin1String(key.name));
+        store->setValue(path, QString());
+        store->remove(path);
+    }
+    store->sync();
+}
+
+} // namespace SettingsStore

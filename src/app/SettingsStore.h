@@ -1,0 +1,36 @@
+// The per-user settings store under the name "Instansi". The agent keeps nothing there (its
+// profile comes from the service at every start); the uninstall clears what an earlier
+// installation may have left.
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+class QSettings;
+
+namespace SettingsStore {
+
+struct Key
+{
+    const char* section;
+    const char* name;
+};
+
+// The four keys, in the order the uninstall clears them.
+inline constexpr Key kKeys[] = {
+    {"Sekuritas", "APIKey"},
+    {"Identitas", "Nama"},
+    {"Identitas", "Telp"},
+    {"Aplikasi", "Hide"},
+};
+
+// The store itself: organisation and application both "Instansi", in the platform's native
+// format (the user's registry hive on Windows, ~/.config/Instansi/Instansi.conf elsewhere).
+std::unique_ptr<QSettings> open();
+
+// Writes an empty text under each key and then deletes it, so that every delete finds its key
+// also on a machine where it never existed.
+void clearAll();
+
+} // namespace SettingsStore
