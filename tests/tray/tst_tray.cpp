@@ -1,0 +1,177 @@
+// The notification-area icon and the main window's double-click gestures. The offscreen
+// platform has no notification area: the parts that need one are skipped there (run this test
+// under a desktop with a tray to cover them).
+#include "support/CannedHttpServer.h"
+#include "support/TestSupport.h"
+
+#include "app/AppControl.h"
+#include "app/ProfileState.h"
+#include "service/ServiceConfig.h"
+#include "tray/TrayIcon.h"
+#include "ui/Form1.h"
+
+#include <QCheckBox>
+#include <QFrame>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+void doubleClick(QWidget* widget)
+{
+    const QPointF at(5, 5);
+    QMouseEvent event(QEvent::MouseButtonDblClick, at, widget->mapToGlobal(at), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &event);
+}
+
+} // namespace
+
+class TestTray : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_config; // the exit writes an auto-start entry: keep it out of the real one
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
+        setEndAppHandler([] {});
+        setExeIdentityForTesting("/opt/q17", "Q17-Tallyframe");
+    }
+    void cleanupTestCase() { setEndAppHandler({}); }
+    void init() { ProfileState::instance().reset(); }
+
+    void notifications_data()
+    {
+        QTest::addColumn<int>("reason");
+        QTest::addColumn<bool>("windowShown");
+        QTest::addColumn<bool>("menuShown");
+        QTest::newRow("left button") << int(QSystemTrayIcon::Trigger) << true << false;
+        QTest::newRow("right button") << int(QSystemTrayIcon::Context) << false << true;
+        QTest::newRow("double click") << int(QSystemTrayIcon::DoubleClick) << false << false;
+        QTest::newRow("middle button") << int(QSystemTrayIcon::MiddleClick) << false << false;
+        QTest::newRow("unknown") << int(QSystemTrayIcon::Unknown) << false << false;
+    }
+    void notifications()
+    {
+        QFETCH(int, reason);
+        QFETCH(bool, windowShown);
+        QFETCH(bool, menuShown);
+        Form1 form;
+        form.hide(); // started in the tray
+        TrayIcon tray(&form, form.mnuBantuan);
+        tray.onActivated(QSystemTrayIcon::ActivationReason(reason));
+        QCOMPARE(form.isVisible(), windowShown);
+        QCOMPARE(form.mnuBantuan->isVisible(), menuShown);
+        if (menuShown) {
+            // The help menu with its four commands, as the menu bar has it.
+            QStringList captions;
+            for (QAction* action : form.mnuBantuan->actions()) {
+                if (!action->isSeparator())
+                    captions << action->text();
+            }
+            QCOMPARE(captions.size(), 4);
+            QCOMPARE(captions.first(), QString("&Q17 Tallyframe on the web"));
+            form.mnuBantuan->hide();
+        }
+    }
+
+    void leftButtonBringsBackAMinimisedWindow()
+    {
+        Form1 form;
+        form.showMinimized();
+        TrayIcon tray(&form, form.mnuBantuan);
+        tray.onActivated(QSystemTrayIcon::Trigger);
+        QVERIFY(form.isVisible());
+        QVERIFY(!form.isMinimized());
+        // Shown already: it stays shown.
+        tray.onActivated(QSystemTrayIcon::Trigger);
+        QVERIFY(form.isVisible());
+    }
+
+    void withoutNotificationAreaTheWindowStaysReachable()
+    {
+        if (QSystemTrayIcon::isSystemTrayAvailable())
+            QSKIP("this desktop has a notification area");
+        Form1 form;
+        form.hide(); // a start in the tray hides the window before the icon is added
+        form.AddTrayIcon(form.PicQ17);
+        TrayIcon* tray = form.trayIcon();
+        QVERIFY(tray);
+        QVERIFY(!tray->isShown());
+        QVERIFY(form.isVisible());
+        QVERIFY(form.isMinimized());
+
+        // A reload while shown leaves the window as it is and makes no second tray object.
+        form.showNormal();
+        form.AddTrayIcon(form.PicQ17);
+        QCOMPARE(form.trayIcon(), tray);
+        QVERIFY(!form.isMinimized());
+    }
+
+    void oneIconAcrossReloadsAndGoneAfterShutDown()
+    {
+        if (!QSystemTrayIcon::isSystemTrayAvailable())
+            QSKIP("no notification area on this platform");
+        ScriptedDialogs dialogs;
+        Form1 form;
+        form.hide();
+        form.AddTrayIcon(form.PicQ17);
+        form.AddTrayIcon(form.PicQ17);
+        QVERIFY(form.trayIcon()->isShown());
+        QCOMPARE(form.findChildren<QSystemTrayIcon*>().size(), 1);
+        QCOMPARE(form.trayIcon()->toolTip(), QString("Q17-Tallyframe"));
+        QVERIFY(!form.isVisible()); // the icon is the way back: the window stays hidden
+        form.ShutDown();
+        QVERIFY(!form.trayIcon()->isShown());
+        QVERIFY(form.isVisible());
+    }
+
+    void tipIsTheExecutableName()
+    {
+        if (!ServiceConfig::buildComments().isEmpty())
+            QSKIP("this build has a comments line");
+        setExeIdentityForTesting("/opt/q17", "Agen-Toko");
+        QCOMPARE(TrayIcon::tipText(), QString("Agen-Toko"));
+        setExeIdentityForTesting("/opt/q17", "Q17-Tallyframe");
+    }
+
+    void panelDoubleClickTogglesStopError()
+    {
+        Form1 form;
+        QVERIFY(form.Check1->isHidden());
+        doubleClick(form.Frame1);
+        QVERIFY(!form.Check1->isHidden());
+        QCOMPARE(form.Check1->text(), QString("Stop Error"));
+        doubleClick(form.Frame1);
+        QVERIFY(form.Check1->isHidden());
+    }
+
+    void bannerDoubleClickRunsTheUpdateCheck()
+    {
+        CannedHttpServer http;
+        http.status = 404;
+        qputenv("TALLYFRAME_SERVICE_URL", http.baseUrl().toUtf8());
+        // The check compares with the running file's time, so the identity must name a file.
+        setExeIdentityForTesting(QCoreApplication::applicationDirPath(), "tst_tray");
+        ScriptedDialogs dialogs;
+        Form1 form;
+        doubleClick(form.Image1);
+        qunsetenv("TALLYFRAME_SERVICE_URL");
+        setExeIdentityForTesting("/opt/q17", "Q17-Tallyframe");
+        QVERIFY(!http.requestLines.isEmpty());
+        QVERIFY2(http.requestLines.first().contains("/api/app/get_file_time.php"),
+                 http.requestLines.first().constData());
+    }
+};
+
+QTEST_MAIN(TestTray)
+#include "tst_tray.moc"
