@@ -32,6 +32,9 @@ FrmConn::FrmConn(QWidget* parent) : QDialog(parent)
     TxtConnStr = new QPlainTextEdit(this);
     setConnectionString(kTemplate);
     TxtConnStr->setTabChangesFocus(true);
+    // Wrapping at blanks would look like a line break inside a driver name; real line breaks
+    // in the string must stay the only ones that look like them.
+    TxtConnStr->setWordWrapMode(QTextOption::WrapAnywhere);
     Command2 = new QPushButton(QStringLiteral("Test"), this);
     Command1 = new QPushButton(QStringLiteral("Simpan"), this);
     for (QPushButton* button : {Command2, Command1}) {
