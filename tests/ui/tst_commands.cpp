@@ -247,14 +247,6 @@ private slots:
         QVERIFY(m_dialogs->shown.isEmpty());
     }
 
-    void serviceLinksNameTheServiceHost()
-    {
-        QCOMPARE(m_form->Label4->text(),
-                 QStringLiteral("https://" TALLYFRAME_SERVICE_HOST "/api/ReportQ.php"));
-        QCOMPARE(m_form->Label6->text(),
-                 QStringLiteral("https://" TALLYFRAME_SERVICE_HOST "/api/report.php"));
-    }
-
     void deviceInfo_data()
     {
         QTest::addColumn<QString>("device");
