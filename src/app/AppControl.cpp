@@ -47,7 +47,13 @@ QString ExeBaseName()
 {
     if (!g_testBaseName.isEmpty())
         return g_testBaseName;
-    return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+    const QFileInfo file(QCoreApplication::applicationFilePath());
+#ifdef Q_OS_WIN
+    return file.completeBaseName();
+#else
+    // Executables have no extension here: a dot belongs to the name.
+    return file.fileName();
+#endif
 }
 
 QString ExeFileName(const QString& baseName)

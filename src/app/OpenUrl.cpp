@@ -16,26 +16,24 @@ void setOpenUrlHandler(std::function<void(const QString&, int)> handler)
     g_handler = std::move(handler);
 }
 
-void OpenUrl(const QString& target, int showMode)
+bool OpenUrl(const QString& target, int showMode)
 {
     qCInfo(lcApp).noquote() << "open:" << target;
     if (g_handler) {
         g_handler(target, showMode);
-        return;
+        return true;
     }
+    bool opened = false;
     const QUrl url(target);
     const QString scheme = url.scheme().toLower();
-    if (scheme == QLatin1String("http") || scheme == QLatin1String("https")) {
-        if (!QDesktopServices::openUrl(url))
-            qCWarning(lcApp).noquote() << "no handler opened" << target;
-        return;
-    }
     const QFileInfo file(target);
-    if (file.isFile() && file.isExecutable()) {
-        if (!QProcess::startDetached(file.absoluteFilePath(), {}, file.absolutePath()))
-            qCWarning(lcApp).noquote() << "could not start" << target;
-        return;
-    }
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(file.absoluteFilePath())))
-        qCWarning(lcApp).noquote() << "no handler opened" << target;
+    if (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
+        opened = QDesktopServices::openUrl(url);
+    else if (file.isFile() && file.isExecutable())
+        opened = QProcess::startDetached(file.absoluteFilePath(), {}, file.absolutePath());
+    else
+        opened = QDesktopServices::openUrl(QUrl::fromLocalFile(file.absoluteFilePath()));
+    if (!opened)
+        qCWarning(lcApp).noquote() << "could not open" << target;
+    return opened;
 }

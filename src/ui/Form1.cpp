@@ -289,7 +289,10 @@ void Form1::setTxtRs(const QString& text)
     TxtRs_Change();
 }
 
-QString Form1::txtRs() const { return m_txtRsText; }
+QString Form1::txtRs() const
+{
+    return m_txtRsText;
+}
 
 void Form1::setWindowCaption()
 {
@@ -430,6 +433,8 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
 {
     const auto type = event->type();
     if (type == QEvent::MouseButtonDblClick) {
+        if (watched == Label7)
+            return true; // the name over the banner has no double-click of its own
         if (watched == Frame1)
             Frame1_DblClick();
         else if (watched == Image1)

@@ -17,7 +17,7 @@ void Form1::CekUpdt()
     const UpdateSite site{AppFolder(), ExeBaseName(), ExeFileName(QString())};
     UpdateHooks hooks;
     hooks.prompt = [this](const QString& text) { Prompting(text); };
-    hooks.start = [](const QString& path) { OpenUrl(path, 1); };
+    hooks.start = [](const QString& path) { return OpenUrl(path, 1); };
     hooks.end = [] { EndApp(); };
     UpdateOutcome outcome = UpdateOutcome::Continued;
     try {

@@ -114,7 +114,9 @@ UpdateOutcome completeSwap(const UpdateFiles& files, const UpdateHooks& hooks)
 {
     ReplaceFile(files.running(), files.usualBuild(), hooks.fileRetryMs);
     ReplaceFile(files.running(), files.usualMarker(), hooks.fileRetryMs);
-    hooks.start(files.usualBuild());
+    // Ending without a successor would leave no agent running at all.
+    if (!hooks.start(files.usualBuild()))
+        return UpdateOutcome::Continued;
     hooks.end();
     return UpdateOutcome::HandedOver;
 }
@@ -134,7 +136,8 @@ UpdateOutcome advanceHandOver(const UpdateFiles& files, const UpdateHooks& hooks
         qCInfo(lcUpdate) << "update completed";
         break;
     case SwapStep::StartDownloaded:
-        hooks.start(files.downloaded());
+        if (!hooks.start(files.downloaded()))
+            break; // keep running; the next check tries again
         hooks.end();
         return UpdateOutcome::HandedOver;
     case SwapStep::DiscardDownloaded:

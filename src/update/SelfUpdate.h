@@ -29,7 +29,7 @@ struct UpdateSite
 struct UpdateHooks
 {
     std::function<void(const QString&)> prompt; // the status line
-    std::function<void(const QString&)> start;  // starts an executable file
+    std::function<bool(const QString&)> start;  // starts an executable file; false if it did not
     std::function<void()> end;                  // ends this process
     int fileRetryMs = kFileRetryMs;
 };

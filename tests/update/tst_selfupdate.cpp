@@ -61,12 +61,16 @@ struct Recorder
 {
     QStringList prompts;
     QStringList started;
+    bool startSucceeds = true;
     int ended = 0;
     UpdateHooks hooks(int retryMs = 2000)
     {
         UpdateHooks h;
         h.prompt = [this](const QString& text) { prompts << text; };
-        h.start = [this](const QString& path) { started << path; };
+        h.start = [this](const QString& path) {
+            started << path;
+            return startSucceeds;
+        };
         h.end = [this] { ++ended; };
         h.fileRetryMs = retryMs;
         return h;
@@ -333,6 +337,28 @@ private slots:
         QCOMPARE(QFileInfo(usual).permissions() & 0x7777, QFileInfo(self).permissions() & 0x7777);
         QCOMPARE(entries(folder.path()),
                  (QStringList{"Q17-Tallyframe", "Q17-Tallyframe-NEW", "Q17-Tallyframe-TMP"}));
+    }
+
+    // Ending the process when its successor did not start would leave no agent running at all.
+    void failedStartNeverEnds_data()
+    {
+        QTest::addColumn<QString>("runningAs");
+        QTest::newRow("download waiting") << "Q17-Tallyframe";
+        QTest::newRow("downloaded build swapping in") << "Q17-Tallyframe-NEW";
+    }
+    void failedStartNeverEnds()
+    {
+        QFETCH(QString, runningAs);
+        TestService service;
+        QTemporaryDir folder;
+        writeFile(folder.filePath("Q17-Tallyframe"), buildBytes(kRunningSize), m_localTime);
+        writeFile(folder.filePath("Q17-Tallyframe-NEW"), buildBytes(kRunningSize + 10));
+        Recorder r;
+        r.startSucceeds = false;
+        const UpdateOutcome outcome = RunUpdateCheck({folder.path(), runningAs, ""}, r.hooks());
+        QCOMPARE(r.started.size(), 1);
+        QCOMPARE(r.ended, 0);
+        QCOMPARE(int(outcome), int(UpdateOutcome::Continued));
     }
 
     // A file that is busy for a moment is waited for; one that stays busy is reported.
