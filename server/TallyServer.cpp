@@ -339,11 +339,13 @@ HttpReply TallyServer::telpByDevice(const QHttpServerRequest& request)
 
 HttpReply TallyServer::connectionStringByDevice(const QHttpServerRequest& request)
 {
+    // Refusals begin "Error" without a colon: the agent takes any answer with "Error:" for a
+    // missing string and only looks at the refusal's words when the colon is absent.
     const auto company = m_store.companyByDevice(queryValue(request, "DeviceName"));
     if (!company)
-        return HttpReply::text("Error: company not found");
+        return HttpReply::text("Error - company not found");
     if (company->apiKey != queryValue(request, "APIKey"))
-        return HttpReply::text(invalidApiKey);
+        return HttpReply::text("Error - invalid APIKey");
     return HttpReply::text(company->connStr);
 }
 

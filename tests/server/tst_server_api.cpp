@@ -118,11 +118,11 @@ private slots:
             << "/api/get_connection_string.php?DeviceName=" + device + key << connStr;
         QTest::newRow("connection string, wrong key")
             << "/api/get_connection_string.php?DeviceName=" + device + "&APIKey=" + apiKey + "x"
-            << "Error: invalid APIKey";
+            << "Error - invalid APIKey";
         QTest::newRow("connection string, unknown device")
-            << "/api/get_connection_string.php?DeviceName=FF" + key << "Error: company not found";
+            << "/api/get_connection_string.php?DeviceName=FF" + key << "Error - company not found";
         QTest::newRow("connection string, no query") << "/api/get_connection_string.php"
-                                                     << "Error: company not found";
+                                                     << "Error - company not found";
         QTest::newRow("app hide, key not checked")
             << "/api/get_app_hide.php?DeviceName=EMPTY&APIKey="
             << "1";
