@@ -175,11 +175,18 @@ void Form1::buildControls()
     Label6->setCursor(Qt::PointingHandCursor);
     Label6->installEventFilter(this);
 
+    // The full addresses must fit beside the small picture.
+    for (QLabel* link : {Label4, Label6}) {
+        QFont font = link->font();
+        font.setPointSizeF(7.5);
+        link->setFont(font);
+    }
+
     Image2 = makeLabel(Frame1, {}, QRect(285, 100, 168, 53));
     Image2->setPixmap(QPixmap(QStringLiteral(":/images/small.png")));
 
-    Label1 = makeLabel(Frame1, QStringLiteral("Response"), QRect(13, 164, 200, 16));
-    LblResponse = makeLabel(Frame1, QString(108, QLatin1Char('.')), QRect(13, 181, 435, 18));
+    Label1 = makeLabel(Frame1, QStringLiteral("Response"), QRect(13, 168, 200, 16));
+    LblResponse = makeLabel(Frame1, QString(108, QLatin1Char('.')), QRect(13, 185, 435, 18));
     LblResponse->installEventFilter(this);
     LblResponse_Change();
 
