@@ -1,0 +1,53 @@
+// Reads an executed query row by row straight from its ODBC statement handle, in small pieces,
+// and writes each value into the report document. Qt Sql still connects, executes and names
+// the columns; the per-value path through QVariant would cost several times the driver's own
+// time and truncates 64-bit integers that a driver announces as 32-bit.
+#pragma once
+
+#include <QList>
+#include <QStringList>
+
+class JsonReportWriter;
+class QSqlQuery;
+
+class OdbcReportReader
+{
+public:
+    // Text is fetched as UTF-16 in pieces of this many bytes: even, so that no character is
+    // split inside a piece, and small, because some drivers clear the whole buffer per call.
+    static constexpr int kTextPieceBytes = 4096;
+    static constexpr int kBinaryPieceBytes = 3 * 1024; // a multiple of 3 for base64
+
+    // The query must have been executed forward-only through the ODBC driver. Throws DbError.
+    explicit OdbcReportReader(QSqlQuery& executed);
+
+    const QStringList& columnNames() const { return m_names; }
+    // Reads every remaining row into the writer (between its begin and end); returns the rows.
+    // Throws DbError when the driver fails.
+    qint64 writeRows(JsonReportWriter& writer);
+
+    enum class Kind
+    {
+        Text,      // UTF-16 pieces, escaped
+        Double,    // shortest form that reads back the same
+        Single,    // the same for 4-byte floats
+        Date,      // yyyy-MM-dd
+        Time,      // HH:mm:ss
+        Timestamp, // yyyy-MM-dd HH:mm:ss
+        Bit,       // True / False
+        BoolText,  // a boolean the driver hands over as text ("1", "0", "t", "f", ...)
+        Binary     // base64
+    };
+    const QList<Kind>& kinds() const { return m_kinds; }
+
+private:
+    void writeValue(JsonReportWriter& writer, int column);
+    void writeText(JsonReportWriter& writer, unsigned short column);
+    void writeBinary(JsonReportWriter& writer, unsigned short column);
+    [[noreturn]] void fail(const char* what) const;
+
+    void* m_stmt = nullptr;
+    QStringList m_names;
+    QList<Kind> m_kinds;
+    QByteArray m_piece;
+};

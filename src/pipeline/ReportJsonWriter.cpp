@@ -1,0 +1,259 @@
+// Escaping and layout of the report document.
+#include "ReportJsonWriter.h"
+
+#include <QIODevice>
+
+namespace {
+
+constexpr char kHex[] = "0123456789abcdef";
+
+// Longest output of one UTF-16 code unit: a control character as \u00XX (6 bytes), or a
+// supplementary character completed by its low surrogate (4 bytes).
+constexpr qsizetype kMaxUnitBytes = 6;
+
+inline char* putEscapedAscii(char* out, char16_t c)
+{
+    switch (c) {
+    case u'"':
+        *out++ = '\\';
+        *out++ = '"';
+        return out;
+    case u'\\':
+        *out++ = '\\';
+        *out++ = '\\';
+        return out;
+    case u'\b':
+        *out++ = '\\';
+        *out++ = 'b';
+        return out;
+    case u'\f':
+        *out++ = '\\';
+        *out++ = 'f';
+        return out;
+    case u'\n':
+        *out++ = '\\';
+        *out++ = 'n';
+        return out;
+    case u'\r':
+        *out++ = '\\';
+        *out++ = 'r';
+        return out;
+    case u'\t':
+        *out++ = '\\';
+        *out++ = 't';
+        return out;
+    default:
+        if (c < 0x20) {
+            *out++ = '\\';
+            *out++ = 'u';
+            *out++ = '0';
+            *out++ = '0';
+            *out++ = kHex[c >> 4];
+            *out++ = kHex[c & 0xF];
+        } else {
+            *out++ = char(c);
+        }
+        return out;
+    }
+}
+
+inline char* putCodePoint(char* out, char32_t cp)
+{
+    if (cp < 0x800) {
+        *out++ = char(0xC0 | (cp >> 6));
+        *out++ = char(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        *out++ = char(0xE0 | (cp >> 12));
+        *out++ = char(0x80 | ((cp >> 6) & 0x3F));
+        *out++ = char(0x80 | (cp & 0x3F));
+    } else {
+        *out++ = char(0xF0 | (cp >> 18));
+        *out++ = char(0x80 | ((cp >> 12) & 0x3F));
+        *out++ = char(0x80 | ((cp >> 6) & 0x3F));
+        *out++ = char(0x80 | (cp & 0x3F));
+    }
+    return out;
+}
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+inline bool isHigh(char16_t c)
+{
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+inline bool isLow(char16_t c)
+{
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
+
+} // namespace
+
+ReportSink::ReportSink(QIODevice* device, qsizetype pieceSize)
+    : m_device(device), m_capacity(std::max<qsizetype>(pieceSize, 64))
+{
+    m_buffer.resize(m_capacity);
+}
+
+void ReportSink::flush()
+{
+    qsizetype done = 0;
+    while (done < m_used) {
+        const qint64 n = m_device->write(m_buffer.constData() + done, m_used - done);
+        if (n <= 0)
+            throw ReportWriteError(QStringLiteral("The report could not be written: ") +
+                                   m_device->errorString());
+        done += n;
+    }
+    m_flushed += m_used;
+    m_used = 0;
+}
+
+void ReportSink::writeSlow(const char* data, qsizetype size)
+{
+    flush();
+    if (size >= m_capacity) {
+        if (m_device->write(data, size) != size)
+            throw ReportWriteError(QStringLiteral("The report could not be written: ") +
+                                   m_device->errorString());
+        m_flushed += size;
+        return;
+    }
+    std::memcpy(m_buffer.data(), data, size_t(size));
+    m_used = size;
+}
+
+JsonReportWriter::JsonReportWriter(ReportSink& sink) : m_sink(sink) {}
+
+QByteArray JsonReportWriter::quoted(QStringView text)
+{
+    QByteArray out;
+    out.reserve(text.size() * 3 + 2);
+    out += '"';
+    char buffer[kMaxUnitBytes];
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        char* end = buffer;
+        if (c < 0x80) {
+            end = putEscapedAscii(buffer, c);
+        } else if (isHigh(c) && i + 1 < text.size() && isLow(text[i + 1].unicode())) {
+            const char32_t cp = 0x10000 + ((char32_t(c) - 0xD800) << 10) +
+                                (char32_t(text[i + 1].unicode()) - 0xDC00);
+            end = putCodePoint(buffer, cp);
+            ++i;
+        } else {
+            end = putCodePoint(buffer, isHigh(c) || isLow(c) ? kReplacement : char32_t(c));
+        }
+        out.append(buffer, end - buffer);
+    }
+    out += '"';
+    return out;
+}
+
+void JsonReportWriter::begin(const QString& title, const QString& fileName,
+                             const QStringList& header)
+{
+    m_sink.put('{');
+    if (!title.isEmpty()) {
+        m_sink.write("\"title\":", 8);
+        m_sink.write(quoted(title));
+        m_sink.put(',');
+    }
+    if (!fileName.isEmpty()) {
+        m_sink.write("\"fileName\":", 11);
+        m_sink.write(quoted(fileName));
+        m_sink.put(',');
+    }
+    m_sink.write("\"header\":[", 10);
+    m_memberPrefix.clear();
+    m_memberPrefix.reserve(header.size());
+    for (qsizetype i = 0; i < header.size(); ++i) {
+        const QByteArray name = quoted(header[i]);
+        if (i > 0)
+            m_sink.put(',');
+        m_sink.write(name);
+        m_memberPrefix.append((i > 0 ? QByteArray(",") : QByteArray()) + name + ":\"");
+    }
+    m_sink.write("],\"data\":[", 10);
+    m_rows = 0;
+}
+
+void JsonReportWriter::beginRow()
+{
+    if (m_rows++ > 0)
+        m_sink.put(',');
+    m_sink.put('{');
+}
+
+void JsonReportWriter::appendUtf16(const char16_t* data, qsizetype size)
+{
+    qsizetype i = 0;
+    if (m_pendingHigh && size > 0) {
+        char* out = m_sink.reserve(kMaxUnitBytes);
+        if (isLow(data[0])) {
+            const char32_t cp =
+                0x10000 + ((char32_t(m_pendingHigh) - 0xD800) << 10) + (char32_t(data[0]) - 0xDC00);
+            m_sink.commit(putCodePoint(out, cp) - out);
+            i = 1;
+        } else {
+            m_sink.commit(putCodePoint(out, kReplacement) - out);
+        }
+        m_pendingHigh = 0;
+    }
+    while (i < size) {
+        // Work in runs that surely fit the sink's free room, so the inner loop has no checks.
+        const qsizetype run = std::min<qsizetype>(size - i, m_sink.pieceSize() / kMaxUnitBytes);
+        char* const start = m_sink.reserve(run * kMaxUnitBytes);
+        char* out = start;
+        const qsizetype stop = i + run;
+        for (; i < stop; ++i) {
+            const char16_t c = data[i];
+            if (c >= 0x20 && c < 0x80 && c != u'"' && c != u'\\') {
+                *out++ = char(c);
+            } else if (c < 0x80) {
+                out = putEscapedAscii(out, c);
+            } else if (isHigh(c)) {
+                if (i + 1 < size && isLow(data[i + 1])) {
+                    const char32_t cp =
+                        0x10000 + ((char32_t(c) - 0xD800) << 10) + (char32_t(data[i + 1]) - 0xDC00);
+                    out = putCodePoint(out, cp);
+                    ++i; // a pair at the end of a run may take its low half from the next
+                } else if (i + 1 == size) {
+                    m_pendingHigh = c; // its partner may open the next piece
+                } else {
+                    out = putCodePoint(out, kReplacement);
+                }
+            } else if (isLow(c)) {
+                out = putCodePoint(out, kReplacement);
+            } else {
+                out = putCodePoint(out, c);
+            }
+        }
+        m_sink.commit(out - start);
+    }
+}
+
+void JsonReportWriter::flushPendingSurrogate()
+{
+    if (!m_pendingHigh)
+        return;
+    char* out = m_sink.reserve(kMaxUnitBytes);
+    m_sink.commit(putCodePoint(out, kReplacement) - out);
+    m_pendingHigh = 0;
+}
+
+void JsonReportWriter::endValue()
+{
+    flushPendingSurrogate();
+    m_sink.put('"');
+}
+
+void JsonReportWriter::end(const QString& footer)
+{
+    m_sink.put(']');
+    if (!footer.isEmpty()) {
+        m_sink.write(",\"footer\":", 10);
+        m_sink.write(quoted(footer));
+    }
+    m_sink.put('}');
+    m_sink.flush();
+}

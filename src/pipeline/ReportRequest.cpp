@@ -1,0 +1,65 @@
+// Reading report requests.
+#include "ReportRequest.h"
+
+#include <QStringList>
+
+namespace {
+
+const QString kBlockSeparator = QStringLiteral("\r\n\r\n");
+
+// The value after a label of the given length; empty when the block is no longer than it.
+QString afterLabel(const QString& block, qsizetype labelLength)
+{
+    return block.size() > labelLength ? block.mid(labelLength) : QString();
+}
+
+} // namespace
+
+QString NormalizeLineEnds(const QString& text)
+{
+    QString out;
+    out.reserve(text.size() + text.count(QLatin1Char('\n')));
+    QChar previous;
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\n') && previous != QLatin1Char('\r'))
+            out += QLatin1Char('\r');
+        out += c;
+        previous = c;
+    }
+    return out;
+}
+
+bool IsReportRequest(const QString& text)
+{
+    return text.startsWith(QLatin1String("Urut:"), Qt::CaseSensitive);
+}
+
+ParsedRequest ParseReportRequest(const QString& text)
+{
+    ParsedRequest parsed;
+    if (!IsReportRequest(text))
+        return parsed;
+    parsed.status = ParsedRequest::Malformed;
+
+    const QStringList blocks = text.split(kBlockSeparator);
+    if (blocks.size() < 4) {
+        parsed.problem = QStringLiteral("hanya %1 dari 4 blok").arg(blocks.size());
+        return parsed;
+    }
+
+    // Blanks around the number are tolerated, anything else is not: a request whose number
+    // cannot be read could never be flagged done.
+    bool ok = false;
+    const qint32 urut = blocks[0].mid(5).trimmed().toInt(&ok, 10);
+    if (!ok) {
+        parsed.problem = QStringLiteral("tidak ada bilangan bulat setelah \"Urut:\"");
+        return parsed;
+    }
+
+    parsed.status = ParsedRequest::Ok;
+    parsed.request.Urut = urut;
+    parsed.request.FileName = afterLabel(blocks[1], 9);
+    parsed.request.Sql = afterLabel(blocks[2], 7);
+    parsed.request.Title = afterLabel(blocks[3], 10);
+    return parsed;
+}

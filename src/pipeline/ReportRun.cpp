@@ -1,0 +1,97 @@
+// One report run, from the SQL to the service's reply.
+#include "ReportRun.h"
+
+#include "OdbcConnection.h"
+#include "OdbcReportReader.h"
+#include "ReportFooter.h"
+#include "ReportJsonWriter.h"
+#include "service/HttpTransport.h"
+
+#include <QBuffer>
+#include <QSqlError>
+#include <QSqlQuery>
+
+QString RunFailureText(qint64 number, const QString& description)
+{
+    return QStringLiteral("[Error: ") + QString::number(number) + QStringLiteral("] \r\n") +
+           description;
+}
+
+void RecordsetToJson(QSqlQuery& recordset, const QString& fileName, const QString& title,
+                     const QString& footer, ReportSink& sink)
+{
+    OdbcReportReader reader(recordset);
+    JsonReportWriter writer(sink);
+    writer.begin(title, fileName, reader.columnNames());
+    reader.writeRows(writer);
+    writer.end(footer);
+}
+
+ReportRun RunReportQuery(const QString& sql, const QString& fileName, const QString& title,
+                         const QString& connectionString,
+                         std::unique_ptr<OdbcConnection>& dbConnection, const ReportRunHost& host)
+{
+    ReportRun run;
+    if (sql.isEmpty()) {
+        host.messageBox(QStringLiteral("SQL String harus benar!"), 48);
+        return run;
+    }
+
+    auto fail = [&](ReportRun::Outcome outcome, qint64 number, const QString& description) {
+        qCWarning(lcPipeline).noquote() << "report run failed:" << number << description;
+        const QString text = RunFailureText(number, description);
+        host.setTxtRs(text);
+        run.outcome = outcome;
+        // A report the service never took keeps its failure text in view: nothing overwrites
+        // it, and it is tried again later.
+        run.text = outcome == ReportRun::NotDelivered ? text : QString();
+        return run;
+    };
+
+    QByteArray document;
+    try {
+        host.prompting(QStringLiteral("Menghubungkan..."));
+        dbConnection.reset();
+        dbConnection = std::make_unique<OdbcConnection>(connectionString);
+        if (!dbConnection->isOpen()) {
+            host.prompting(QStringLiteral("Tidak terhubung database!"));
+            run.outcome = ReportRun::NotOpen;
+            return run;
+        }
+        host.prompting(QStringLiteral("Terhubung database"));
+
+        QSqlQuery recordset(dbConnection->database());
+        recordset.setForwardOnly(true);
+        if (!recordset.exec(sql))
+            throw DbError(DbError::kDriverError, DriverMessage(recordset.lastError()));
+        if (!recordset.isSelect())
+            throw DbError(DbError::kDriverError,
+                          QStringLiteral("The statement was carried out but gave no rows to "
+                                         "report."));
+        const QString footer = NextReportFooter();
+        QBuffer buffer(&document);
+        buffer.open(QIODevice::WriteOnly);
+        ReportSink sink(&buffer);
+        RecordsetToJson(recordset, fileName, title, footer, sink);
+    } catch (const DbError& e) {
+        return fail(ReportRun::DatabaseFailure, e.number(), e.description());
+    } catch (const ReportWriteError& e) {
+        return fail(ReportRun::NotDelivered, DbError::kDriverError, e.description());
+    }
+
+    try {
+        QBuffer body(&document);
+        body.open(QIODevice::ReadOnly);
+        const TransportReply reply = UploadReport(&body, document.size());
+        if (reply.status < 200 || reply.status > 299)
+            return fail(ReportRun::NotDelivered, reply.status,
+                        QStringLiteral("The service did not store the report. HTTP Status: ") +
+                            QString::number(reply.status));
+        run.outcome = ReportRun::Uploaded;
+        run.text = reply.text();
+    } catch (const TransportError& e) {
+        return fail(ReportRun::NotDelivered, e.number(), e.description());
+    }
+    dbConnection.reset();
+    return run;
+}

@@ -1,0 +1,55 @@
+// Running one report: the request's SQL on a fresh database connection, the result written as
+// the report document, the document uploaded.
+#pragma once
+
+#include "ReportService.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class JsonReportWriter;
+class OdbcConnection;
+class QSqlQuery;
+class ReportSink;
+
+// What a run needs from the window around it.
+struct ReportRunHost
+{
+    StatusWriter prompting;                                         // the status line
+    std::function<void(const QString&)> setTxtRs;                   // the request text box
+    std::function<void(const QString& text, int style)> messageBox; // style as in Dialogs
+};
+
+struct ReportRun
+{
+    enum Outcome
+    {
+        Uploaded,        // the service took the document: its reply is the text
+        NoSql,           // nothing to run
+        NotOpen,         // the connection opened but is not usable
+        DatabaseFailure, // opening, running or reading failed: the text box holds "[Error: "
+        NotDelivered     // the service did not take the document (no answer, or not 2xx)
+    };
+    Outcome outcome = NoSql;
+    QString text; // the result: the service's reply, the empty text, or the failure text
+
+    // The request is flagged done unless the document never reached the service: then it stays
+    // pending there and runs again, so no report is lost to a network drop.
+    bool flagRequest() const { return outcome != NotDelivered; }
+};
+
+// "[Error: " + number + "] " + CR LF + description.
+QString RunFailureText(qint64 number, const QString& description);
+
+// Replaces `dbConnection` by a new connection with `connectionString`; it is released after a
+// run that got as far as the upload and kept after a database failure.
+ReportRun RunReportQuery(const QString& sql, const QString& fileName, const QString& title,
+                         const QString& connectionString,
+                         std::unique_ptr<OdbcConnection>& dbConnection, const ReportRunHost& host);
+
+// Writes the whole result of an executed query as the report document, row by row as it is
+// read. Throws DbError when reading fails, ReportWriteError when writing does.
+void RecordsetToJson(QSqlQuery& recordset, const QString& fileName, const QString& title,
+                     const QString& footer, ReportSink& sink);

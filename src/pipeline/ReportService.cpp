@@ -1,0 +1,86 @@
+// Poll, upload and flag requests.
+#include "ReportService.h"
+
+#include "ReportRequest.h"
+#include "service/HttpTransport.h"
+#include "service/ServiceClient.h"
+
+Q_LOGGING_CATEGORY(lcPipeline, "tallyframe.pipeline")
+
+namespace {
+
+qint16 g_backoffCount = 0;
+
+QString pollUrl(const QString& companyName)
+{
+    QString url = serviceUrl(QLatin1String(Endpoint::ReportRequest));
+    // Encoded, so that a name with "&", "#" or blanks reaches the service whole.
+    if (!companyName.isEmpty())
+        url += QStringLiteral("?companyName=") + QueryValue(companyName);
+    return url;
+}
+
+} // namespace
+
+qint16 BackoffCount()
+{
+    return g_backoffCount;
+}
+
+void StartPollPause()
+{
+    g_backoffCount = 1;
+}
+
+void setBackoffCount(qint16 count)
+{
+    g_backoffCount = count;
+}
+
+QString FetchReportRequests(const QString& companyName, const StatusWriter& prompting)
+{
+    if (g_backoffCount > 0) {
+        prompting(QStringLiteral("Coffee time for a next good internet connection in ") +
+                  QString::number(kBackoffEnd - g_backoffCount) + QStringLiteral(". Cheers!"));
+        ++g_backoffCount;
+        if (g_backoffCount >= kBackoffEnd) {
+            g_backoffCount = 0;
+            prompting(QStringLiteral("We're back!"));
+        }
+        return {};
+    }
+    try {
+        return NormalizeLineEnds(HttpTransport::get(pollUrl(companyName)).text());
+    } catch (const TransportError& e) {
+        const QString result = QStringLiteral("[Error:") + QString::number(e.number()) +
+                               QStringLiteral("] ") + e.description();
+        if (e.description().contains(QLatin1String("system"), Qt::CaseSensitive)) {
+            prompting(QStringLiteral("Sepertinya hubungan ke internet terputus?"));
+            g_backoffCount = 1;
+        }
+        return result;
+    }
+}
+
+QByteArray UpdateFlagBody(qint32 urut, const QString& flag)
+{
+    return (QStringLiteral("Flag=") + flag + QStringLiteral("&Urut=") + QString::number(urut) +
+            QStringLiteral("&updateDtModified=1"))
+        .toUtf8();
+}
+
+QString UpdateFlag(qint32 urut, const QString& flag)
+{
+    const TransportReply reply =
+        HttpTransport::post(serviceUrl(QLatin1String(Endpoint::UpdateFlag)),
+                            "application/x-www-form-urlencoded", UpdateFlagBody(urut, flag));
+    if (reply.status == 200)
+        return QStringLiteral("Response: ") + reply.text();
+    return QStringLiteral("Failed to update. HTTP Status: ") + QString::number(reply.status);
+}
+
+TransportReply UploadReport(QIODevice* document, qint64 size)
+{
+    return HttpTransport::postDevice(serviceUrl(QLatin1String(Endpoint::SaveJson)),
+                                     "application/json", document, size);
+}

@@ -1,0 +1,42 @@
+// The pipeline's side of the reporting service: asking for the next report request, uploading a
+// report document, and flagging a request done.
+#pragma once
+
+#include <QByteArray>
+#include <QLoggingCategory>
+#include <QString>
+
+#include <functional>
+
+class QIODevice;
+struct TransportReply;
+
+Q_DECLARE_LOGGING_CATEGORY(lcPipeline)
+
+// Writes a text into the status line (the main window's Prompting).
+using StatusWriter = std::function<void(const QString&)>;
+
+// Ticks that a lost connection pauses the poll for, counting the failing one: the count runs
+// 1..29 and the tick that reaches 30 ends the pause.
+inline constexpr qint16 kBackoffEnd = 30;
+
+// The next request of the company: the reply with bare LF made CR LF, a failure text
+// "[Error:" number "] " description, or the empty text on a pausing tick. A failure that
+// speaks of the "system" (the connection is gone) starts the pause. Never throws.
+QString FetchReportRequests(const QString& companyName, const StatusWriter& prompting);
+
+// The pause counter of the poll: 0 while polling, 1..29 while pausing. Lives for the process.
+qint16 BackoffCount();
+// Pauses the poll as a lost connection does, without the "connection lost" text (a report
+// whose upload failed waits before it is tried again).
+void StartPollPause();
+void setBackoffCount(qint16 count); // tests
+
+// "Flag=" + flag + "&Urut=" + urut + "&updateDtModified=1", values as they are.
+QByteArray UpdateFlagBody(qint32 urut, const QString& flag);
+// "Response: " + the reply for status 200, else "Failed to update. HTTP Status: " + status.
+// Throws TransportError when no answer comes at all.
+QString UpdateFlag(qint32 urut, const QString& flag);
+
+// Posts a report document as JSON, streamed from a device of known size. Throws TransportError.
+TransportReply UploadReport(QIODevice* document, qint64 size);
