@@ -14,6 +14,10 @@
 #include <charconv>
 #include <cstdio>
 
+#ifndef Q_OS_WIN
+#include <langinfo.h>
+#endif
+
 namespace {
 
 OdbcReportReader::Kind kindOf(SQLSMALLINT sqlType, const QString& typeName)
@@ -36,6 +40,13 @@ OdbcReportReader::Kind kindOf(SQLSMALLINT sqlType, const QString& typeName)
         return K::Timestamp;
     case SQL_BIT:
         return K::Bit;
+    case SQL_TINYINT:
+    case SQL_SMALLINT:
+    case SQL_INTEGER:
+    case SQL_BIGINT:
+    case SQL_DECIMAL:
+    case SQL_NUMERIC:
+        return K::Number;
     case SQL_BINARY:
     case SQL_VARBINARY:
     case SQL_LONGVARBINARY:
@@ -133,6 +144,25 @@ OdbcReportReader::OdbcReportReader(QSqlQuery& executed)
         m_names << record.fieldName(i - 1);
     }
     m_piece.resize(std::max(kTextPieceBytes, kBinaryPieceBytes));
+    m_utf8 = defaultTextFetch() == TextFetch::Utf8;
+}
+
+OdbcReportReader::TextFetch OdbcReportReader::defaultTextFetch()
+{
+    const QByteArray forced = qgetenv("TALLYFRAME_TEXT_FETCH").toLower();
+    if (forced == "utf8")
+        return TextFetch::Utf8;
+    if (forced == "utf16")
+        return TextFetch::Utf16;
+#ifdef Q_OS_WIN
+    // Narrow text is the ANSI code page there: only UTF-16 carries every character.
+    return TextFetch::Utf16;
+#else
+    // Narrow text comes in the locale's character set; when that is UTF-8 it is the drivers'
+    // own form and saves two conversions per value.
+    const char* codeset = nl_langinfo(CODESET);
+    return codeset && qstrcmp(codeset, "UTF-8") == 0 ? TextFetch::Utf8 : TextFetch::Utf16;
+#endif
 }
 
 void OdbcReportReader::fail(const char* what) const
@@ -186,7 +216,10 @@ void OdbcReportReader::writeValue(JsonReportWriter& writer, int column)
     char* end = out;
     switch (m_kinds[column]) {
     case Kind::Text:
-        writeText(writer, number);
+        writeText(writer, number, kTextPieceBytes);
+        return;
+    case Kind::Number:
+        writeText(writer, number, kNumberPieceBytes);
         return;
     case Kind::Binary:
         writeBinary(writer, number);
@@ -267,10 +300,28 @@ void OdbcReportReader::writeValue(JsonReportWriter& writer, int column)
     writer.appendPlain(out, end - out);
 }
 
-void OdbcReportReader::writeText(JsonReportWriter& writer, unsigned short column)
+void OdbcReportReader::writeText(JsonReportWriter& writer, unsigned short column, long pieceBytes)
 {
+    if (m_utf8) {
+        for (;;) {
+            SQLLEN indicator = 0;
+            const SQLRETURN rc =
+                SQLGetData(m_stmt, column, SQL_C_CHAR, m_piece.data(), pieceBytes, &indicator);
+            if (rc == SQL_NO_DATA)
+                return;
+            if (!SQL_SUCCEEDED(rc))
+                fail("SQLGetData");
+            if (indicator == SQL_NULL_DATA)
+                return;
+            // A piece that did not fit fills the buffer up to its terminating zero.
+            const bool more = indicator == SQL_NO_TOTAL || indicator > pieceBytes - 1;
+            writer.appendUtf8(m_piece.constData(), more ? pieceBytes - 1 : qsizetype(indicator));
+            if (!more)
+                return;
+        }
+    }
     auto* buffer = reinterpret_cast<SQLWCHAR*>(m_piece.data());
-    const SQLLEN capacity = kTextPieceBytes;
+    const SQLLEN capacity = pieceBytes;
     constexpr qsizetype unit = sizeof(SQLWCHAR);
     for (;;) {
         SQLLEN indicator = 0;

@@ -13,10 +13,14 @@ class QSqlQuery;
 class OdbcReportReader
 {
 public:
-    // Text is fetched as UTF-16 in pieces of this many bytes: even, so that no character is
-    // split inside a piece, and small, because some drivers clear the whole buffer per call.
+    // Text is fetched in pieces of this many bytes: even, so that no UTF-16 character is split
+    // inside a piece, and small, because some drivers clear the whole buffer per call.
     static constexpr int kTextPieceBytes = 4096;
     static constexpr int kBinaryPieceBytes = 3 * 1024; // a multiple of 3 for base64
+    // Numbers are fetched as text too (a driver may announce 32 bits and hold 64), in pieces
+    // that fit any number whole: clearing a 4 KiB buffer per number would cost more than the
+    // number.
+    static constexpr int kNumberPieceBytes = 64;
 
     // The query must have been executed forward-only through the ODBC driver. Throws DbError.
     explicit OdbcReportReader(QSqlQuery& executed);
@@ -29,6 +33,7 @@ public:
     enum class Kind
     {
         Text,      // UTF-16 pieces, escaped
+        Number,    // integers and exact numerics: the driver's digits
         Double,    // shortest form that reads back the same
         Single,    // the same for 4-byte floats
         Date,      // yyyy-MM-dd
@@ -40,9 +45,18 @@ public:
     };
     const QList<Kind>& kinds() const { return m_kinds; }
 
+    enum class TextFetch
+    {
+        Utf16, // SQL_C_WCHAR: every character, whatever the platform
+        Utf8   // SQL_C_CHAR where narrow text is UTF-8: no conversion on either side
+    };
+    // UTF-8 where the C library's character set is UTF-8 (not on Windows), else UTF-16.
+    // TALLYFRAME_TEXT_FETCH=utf8 or utf16 overrides it (diagnosis, tests).
+    static TextFetch defaultTextFetch();
+
 private:
     void writeValue(JsonReportWriter& writer, int column);
-    void writeText(JsonReportWriter& writer, unsigned short column);
+    void writeText(JsonReportWriter& writer, unsigned short column, long pieceBytes);
     void writeBinary(JsonReportWriter& writer, unsigned short column);
     [[noreturn]] void fail(const char* what) const;
 
@@ -50,4 +64,5 @@ private:
     QStringList m_names;
     QList<Kind> m_kinds;
     QByteArray m_piece;
+    bool m_utf8 = false;
 };

@@ -232,8 +232,152 @@ void JsonReportWriter::appendUtf16(const char16_t* data, qsizetype size)
     }
 }
 
+namespace {
+
+// Length of the UTF-8 sequence that starts with this byte; 0 for a byte that cannot start one.
+inline int sequenceLength(unsigned char lead)
+{
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return 2;
+    if (lead >= 0xE0 && lead <= 0xEF)
+        return 3;
+    if (lead >= 0xF0 && lead <= 0xF4)
+        return 4;
+    return 0;
+}
+
+// True when the first `length` bytes at `s` are a well-formed UTF-8 sequence or the start of
+// one: no overlong forms, no surrogates, nothing above U+10FFFF.
+inline bool wellFormed(const unsigned char* s, int length)
+{
+    for (int i = 1; i < length; ++i) {
+        if ((s[i] & 0xC0) != 0x80)
+            return false;
+    }
+    if (length < 2)
+        return true;
+    switch (s[0]) {
+    case 0xE0:
+        return s[1] >= 0xA0;
+    case 0xED:
+        return s[1] <= 0x9F;
+    case 0xF0:
+        return s[1] >= 0x90;
+    case 0xF4:
+        return s[1] <= 0x8F;
+    default:
+        return true;
+    }
+}
+
+// True when `have` bytes can still grow into a sequence.
+inline bool couldContinue(const unsigned char* s, int have)
+{
+    return have < sequenceLength(s[0]) && wellFormed(s, have);
+}
+
+// The bytes of a broken sequence that one U+FFFD stands for: the lead and the continuation bytes
+// that still fitted it (the "maximal subpart" readers expect), at least the lead.
+inline int brokenPrefix(const unsigned char* s, int available)
+{
+    int length = 1;
+    while (length < available && wellFormed(s, length + 1))
+        ++length;
+    return length;
+}
+
+constexpr char kReplacementUtf8[] = "\xEF\xBF\xBD";
+
+} // namespace
+
+qsizetype JsonReportWriter::completePendingUtf8(const char* data, qsizetype size)
+{
+    // The previous piece ended inside a sequence: take its remaining bytes from this one.
+    const auto* lead = reinterpret_cast<const unsigned char*>(m_pendingUtf8);
+    const int need = sequenceLength(lead[0]);
+    qsizetype used = 0;
+    while (m_pendingUtf8Size < need && used < size) {
+        m_pendingUtf8[m_pendingUtf8Size++] = data[used++];
+        if (!wellFormed(lead, m_pendingUtf8Size)) {
+            // Not a continuation: the pending bytes are invalid, the byte is read again.
+            --m_pendingUtf8Size;
+            --used;
+            m_sink.write(kReplacementUtf8, 3);
+            m_pendingUtf8Size = 0;
+            return used;
+        }
+    }
+    if (m_pendingUtf8Size == need) {
+        m_sink.write(m_pendingUtf8, need);
+        m_pendingUtf8Size = 0;
+    }
+    return used;
+}
+
+void JsonReportWriter::appendUtf8(const char* data, qsizetype size)
+{
+    qsizetype i = m_pendingUtf8Size ? completePendingUtf8(data, size) : 0;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+    while (i < size) {
+        const qsizetype run = std::min<qsizetype>(size - i, m_sink.pieceSize() / kMaxUnitBytes);
+        char* const start = m_sink.reserve(run * kMaxUnitBytes);
+        char* out = start;
+        const qsizetype stop = i + run;
+        while (i < stop) {
+            const unsigned char c = bytes[i];
+            if (c >= 0x20 && c < 0x80 && c != '"' && c != '\\') {
+                *out++ = char(c);
+                ++i;
+                continue;
+            }
+            if (c < 0x80) {
+                out = putEscapedAscii(out, c);
+                ++i;
+                continue;
+            }
+            const int length = sequenceLength(c);
+            if (length == 0) {
+                out = putCodePoint(out, kReplacement);
+                ++i;
+                continue;
+            }
+            if (i + length > size) {
+                // Cut at the end of the piece: keep what is there for the next piece, unless it
+                // is already wrong.
+                const int have = int(size - i);
+                if (couldContinue(bytes + i, have)) {
+                    std::memcpy(m_pendingUtf8, bytes + i, size_t(have));
+                    m_pendingUtf8Size = have;
+                    i = size;
+                } else {
+                    out = putCodePoint(out, kReplacement);
+                    i += brokenPrefix(bytes + i, have);
+                }
+                continue;
+            }
+            if (!wellFormed(bytes + i, length)) {
+                out = putCodePoint(out, kReplacement);
+                i += brokenPrefix(bytes + i, length);
+                continue;
+            }
+            // A sequence may reach past this run's end; the room reserved covers it (at most
+            // 3 more bytes against 6 per input byte).
+            std::memcpy(out, bytes + i, size_t(length));
+            out += length;
+            i += length;
+        }
+        m_sink.commit(out - start);
+    }
+}
+
 void JsonReportWriter::flushPendingSurrogate()
 {
+    if (m_pendingUtf8Size) {
+        m_sink.write(kReplacementUtf8, 3);
+        m_pendingUtf8Size = 0;
+    }
     if (!m_pendingHigh)
         return;
     char* out = m_sink.reserve(kMaxUnitBytes);

@@ -95,6 +95,9 @@ public:
     // Appends UTF-16 text, escaped and written as UTF-8. A surrogate pair split between two
     // appends is joined.
     void appendUtf16(const char16_t* data, qsizetype size);
+    // Appends UTF-8 text, escaped; a sequence split between two appends is joined, and bytes
+    // that are not UTF-8 become U+FFFD, so the document stays valid whatever the driver sends.
+    void appendUtf8(const char* data, qsizetype size);
     void appendText(QStringView text)
     {
         appendUtf16(reinterpret_cast<const char16_t*>(text.utf16()), text.size());
@@ -113,10 +116,13 @@ public:
 
 private:
     void flushPendingSurrogate();
+    qsizetype completePendingUtf8(const char* data, qsizetype size);
 
     ReportSink& m_sink;
     // For every column: `"name":"`, with a leading `,` for all but the first.
     QList<QByteArray> m_memberPrefix;
     qint64 m_rows = 0;
     char16_t m_pendingHigh = 0;
+    char m_pendingUtf8[4] = {};
+    int m_pendingUtf8Size = 0;
 };

@@ -7,9 +7,46 @@
 #include "ReportJsonWriter.h"
 #include "service/HttpTransport.h"
 
-#include <QBuffer>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStandardPaths>
+#include <QTemporaryFile>
+
+namespace {
+
+// Spool files older than this are left over from a run that never ended (the process was
+// killed): nothing else would ever remove them.
+constexpr qint64 kStaleSpoolSeconds = 24 * 3600;
+
+void removeStaleSpoolFiles(const QString& folder)
+{
+    const QDateTime limit = QDateTime::currentDateTime().addSecs(-kStaleSpoolSeconds);
+    const QFileInfoList files = QDir(folder).entryInfoList(
+        {QStringLiteral("tallyframe-report-*.json")}, QDir::Files | QDir::Hidden);
+    for (const QFileInfo& file : files) {
+        if (file.lastModified() < limit)
+            QFile::remove(file.absoluteFilePath());
+    }
+}
+
+} // namespace
+
+QString ReportSpoolFolder()
+{
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    if (folder.isEmpty() || !QDir().mkpath(folder))
+        folder = QDir::tempPath();
+    static bool cleaned = false;
+    if (!cleaned) {
+        cleaned = true;
+        removeStaleSpoolFiles(folder);
+    }
+    return folder;
+}
 
 QString RunFailureText(qint64 number, const QString& description)
 {
@@ -48,7 +85,9 @@ ReportRun RunReportQuery(const QString& sql, const QString& fileName, const QStr
         return run;
     };
 
-    QByteArray document;
+    // The document goes to disk as it is written and is streamed from there: memory stays flat
+    // whatever the row count. The file goes when this run ends, however it ends.
+    QTemporaryFile spool(ReportSpoolFolder() + QStringLiteral("/tallyframe-report-XXXXXX.json"));
     try {
         host.prompting(QStringLiteral("Menghubungkan..."));
         dbConnection.reset();
@@ -69,10 +108,15 @@ ReportRun RunReportQuery(const QString& sql, const QString& fileName, const QStr
                           QStringLiteral("The statement was carried out but gave no rows to "
                                          "report."));
         const QString footer = NextReportFooter();
-        QBuffer buffer(&document);
-        buffer.open(QIODevice::WriteOnly);
-        ReportSink sink(&buffer);
+        if (!spool.open())
+            throw ReportWriteError(QStringLiteral("The report could not be written: ") +
+                                   spool.fileName() + QStringLiteral(": ") + spool.errorString());
+        ReportSink sink(&spool);
+        QElapsedTimer timer;
+        timer.start();
         RecordsetToJson(recordset, fileName, title, footer, sink);
+        qCInfo(lcPipeline).nospace()
+            << "report written: " << sink.written() << " bytes in " << timer.elapsed() << " ms";
     } catch (const DbError& e) {
         return fail(ReportRun::DatabaseFailure, e.number(), e.description());
     } catch (const ReportWriteError& e) {
@@ -80,9 +124,14 @@ ReportRun RunReportQuery(const QString& sql, const QString& fileName, const QStr
     }
 
     try {
-        QBuffer body(&document);
-        body.open(QIODevice::ReadOnly);
-        const TransportReply reply = UploadReport(&body, document.size());
+        const qint64 size = spool.size();
+        if (!spool.seek(0))
+            throw ReportWriteError(spool.errorString());
+        QElapsedTimer timer;
+        timer.start();
+        const TransportReply reply = UploadReport(&spool, size);
+        qCInfo(lcPipeline).nospace()
+            << "report uploaded: status " << reply.status << " in " << timer.elapsed() << " ms";
         if (reply.status < 200 || reply.status > 299)
             return fail(ReportRun::NotDelivered, reply.status,
                         QStringLiteral("The service did not store the report. HTTP Status: ") +
@@ -91,6 +140,8 @@ ReportRun RunReportQuery(const QString& sql, const QString& fileName, const QStr
         run.text = reply.text();
     } catch (const TransportError& e) {
         return fail(ReportRun::NotDelivered, e.number(), e.description());
+    } catch (const ReportWriteError& e) {
+        return fail(ReportRun::NotDelivered, DbError::kDriverError, e.description());
     }
     dbConnection.reset();
     return run;

@@ -40,6 +40,10 @@ struct ReportRun
     bool flagRequest() const { return outcome != NotDelivered; }
 };
 
+// Where a report document is written before it is uploaded: the agent's own data folder,
+// else the system's temporary folder.
+QString ReportSpoolFolder();
+
 // "[Error: " + number + "] " + CR LF + description.
 QString RunFailureText(qint64 number, const QString& description);
 

@@ -8,12 +8,14 @@
 #include "TallyStore.h"
 #include "app/ProfileState.h"
 #include "pipeline/ReportFooter.h"
+#include "pipeline/ReportRun.h"
 #include "pipeline/ReportService.h"
 #include "service/HttpTransport.h"
 #include "ui/Form1.h"
 #include "ui/FrmAkun.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -103,6 +105,7 @@ private:
                  const QString& title = QStringLiteral("Daily sales"));
     qint64 apiRequests() const;
     bool isDone(qint64 urut) const;
+    QStringList spoolFiles() const;
 
     QTemporaryDir m_dir;
     QString m_connStr;
@@ -116,6 +119,8 @@ private:
 void TestCourierLoop::initTestCase()
 {
     QVERIFY(m_dir.isValid());
+    // Report documents are spooled under the agent's data folder.
+    qputenv("XDG_DATA_HOME", m_dir.filePath(QStringLiteral("data")).toUtf8());
     const QString db = m_dir.filePath(QStringLiteral("shop.db"));
     createSqliteDatabase(db, {"CREATE TABLE people (id INTEGER, name TEXT)",
                               "INSERT INTO people VALUES (1, 'Ann'), (2, NULL)"});
@@ -178,6 +183,12 @@ qint64 TestCourierLoop::apiRequests() const
     return m_service->server().stats().value(QStringLiteral("api_requests"));
 }
 
+QStringList TestCourierLoop::spoolFiles() const
+{
+    return QDir(ReportSpoolFolder())
+        .entryList({QStringLiteral("tallyframe-report-*")}, QDir::Files);
+}
+
 bool TestCourierLoop::isDone(qint64 urut) const
 {
     const auto request = m_service->store().request(urut);
@@ -201,6 +212,7 @@ void TestCourierLoop::requestRunsEndToEnd()
     QVERIFY(m_form->Frame1->isHidden());
     QCOMPARE(m_form->LblResponse->text(), QStringLiteral("Terhubung database"));
     QVERIFY(!ProfileState::instance().DbConnection); // released after a finished run
+    QCOMPARE(spoolFiles(), QStringList());
 
     tick();
     QCOMPARE(m_form->txtRs(), QStringLiteral("nothing"));
@@ -311,6 +323,7 @@ void TestCourierLoop::serviceGoesAwayMidReport()
     QVERIFY(!isDone(urut)); // still pending on the service
     QVERIFY2(m_form->txtRs().startsWith(textStart), qPrintable(m_form->txtRs()));
     QCOMPARE(BackoffCount(), qint16(1)); // tried again after a pause, not on every tick
+    QCOMPARE(spoolFiles(), QStringList());
 
     away = false;
     m_service->server().setFaults(faults({}));

@@ -34,6 +34,8 @@ private slots:
     void quotedStrings_data();
     void quotedStrings();
     void surrogatePairAcrossPieces();
+    void utf8Values_data();
+    void utf8Values();
     void smallPiecesGiveSameBytes();
 };
 
@@ -356,6 +358,51 @@ void TestPipelineRules::surrogatePairAcrossPieces()
     writer.end({});
     QCOMPARE(document, QByteArray("{\"header\":[\"c\"],\"data\":[{\"c\":\"a\xf0\x9f\x98\x80"
                                   "b\"},{\"c\":\"a\xef\xbf\xbd\"}]}"));
+}
+
+void TestPipelineRules::utf8Values_data()
+{
+    QTest::addColumn<QByteArray>("in");
+    QTest::addColumn<QByteArray>("out"); // the JSON string's content
+    QTest::newRow("ASCII with escapes")
+        << QByteArray("a\"b\\c\n\x01") << QByteArray(R"(a\"b\\c\n\u0001)");
+    QTest::newRow("two, three and four bytes")
+        << QByteArray("\xc3\xa9\xe6\x97\xa5\xf0\x9f\x98\x80")
+        << QByteArray("\xc3\xa9\xe6\x97\xa5\xf0\x9f\x98\x80");
+    QTest::newRow("stray bytes") << QByteArray("a\xff\x80z")
+                                 << QByteArray("a\xef\xbf\xbd\xef\xbf\xbdz");
+    QTest::newRow("overlong form")
+        << QByteArray("\xc0\xaf") << QByteArray("\xef\xbf\xbd\xef\xbf\xbd");
+    QTest::newRow("encoded surrogate")
+        << QByteArray("\xed\xa0\x80x") << QByteArray("\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbdx");
+    QTest::newRow("sequence cut short by a letter")
+        << QByteArray("\xe6\x97x") << QByteArray("\xef\xbf\xbdx");
+    QTest::newRow("value ends inside a sequence")
+        << QByteArray("x\xf0\x9f\x98") << QByteArray("x\xef\xbf\xbd");
+}
+
+void TestPipelineRules::utf8Values()
+{
+    QFETCH(QByteArray, in);
+    QFETCH(QByteArray, out);
+    // The driver's pieces may end anywhere: every split gives the same document.
+    for (qsizetype cut = 0; cut <= in.size(); ++cut) {
+        QByteArray document;
+        QBuffer buffer(&document);
+        buffer.open(QIODevice::WriteOnly);
+        ReportSink sink(&buffer);
+        JsonReportWriter writer(sink);
+        writer.begin({}, {}, {QStringLiteral("v")});
+        writer.beginRow();
+        writer.beginValue(0);
+        writer.appendUtf8(in.constData(), cut);
+        writer.appendUtf8(in.constData() + cut, in.size() - cut);
+        writer.endValue();
+        writer.endRow();
+        writer.end({});
+        QCOMPARE(document, R"({"header":["v"],"data":[{"v":")" + out + R"("}]})");
+        QVERIFY(!QJsonDocument::fromJson(document).isNull());
+    }
 }
 
 void TestPipelineRules::smallPiecesGiveSameBytes()

@@ -1,0 +1,424 @@
+// The native floor: the same report document as the agent writes, made by a small program on
+// plain unixODBC with nothing between it and the driver. Text is fetched as the driver's own
+// UTF-8 in 4 KiB pieces, the document is sent in 1 MiB pieces to the sink's raw port.
+//   tallyframe-floor CONNSTR SQL PORT
+// Prints seconds=... peak_rss_kb=... bytes=... on success.
+#include <sql.h>
+#include <sqlext.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kFooter[] = "Query termutakhir pada: 2026-12-07 10:15:00 | Cx7055475";
+
+[[noreturn]] void die(const char* what, SQLSMALLINT type = 0, SQLHANDLE handle = nullptr)
+{
+    std::fprintf(stderr, "floor: %s failed", what);
+    if (handle) {
+        SQLCHAR state[6], text[512];
+        SQLINTEGER native;
+        SQLSMALLINT length;
+        if (SQL_SUCCEEDED(
+                SQLGetDiagRec(type, handle, 1, state, &native, text, sizeof text, &length)))
+            std::fprintf(stderr, ": %s %s", state, text);
+    }
+    std::fprintf(stderr, "\n");
+    std::exit(1);
+}
+
+class Out
+{
+public:
+    explicit Out(int fd) : m_fd(fd) { m_buffer.reserve(kPiece); }
+    void write(const char* data, size_t size)
+    {
+        if (m_buffer.size() + size > kPiece)
+            flush();
+        m_buffer.insert(m_buffer.end(), data, data + size);
+    }
+    void put(char c) { write(&c, 1); }
+    void flush()
+    {
+        size_t done = 0;
+        while (done < m_buffer.size()) {
+            const ssize_t n = ::send(m_fd, m_buffer.data() + done, m_buffer.size() - done, 0);
+            if (n <= 0)
+                die("send");
+            done += size_t(n);
+        }
+        m_total += m_buffer.size();
+        m_buffer.clear();
+    }
+    size_t total() const { return m_total + m_buffer.size(); }
+
+private:
+    static constexpr size_t kPiece = 1 << 20;
+    int m_fd;
+    std::vector<char> m_buffer;
+    size_t m_total = 0;
+};
+
+void escaped(Out& out, const char* data, size_t size)
+{
+    static const char hex[] = "0123456789abcdef";
+    size_t run = 0;
+    for (size_t i = 0; i < size; ++i) {
+        const unsigned char c = static_cast<unsigned char>(data[i]);
+        if (c >= 0x20 && c != '"' && c != '\\')
+            continue;
+        out.write(data + run, i - run);
+        run = i + 1;
+        char e[6] = {'\\', 0, 0, 0, 0, 0};
+        size_t n = 2;
+        switch (c) {
+        case '"':
+            e[1] = '"';
+            break;
+        case '\\':
+            e[1] = '\\';
+            break;
+        case '\n':
+            e[1] = 'n';
+            break;
+        case '\r':
+            e[1] = 'r';
+            break;
+        case '\t':
+            e[1] = 't';
+            break;
+        case '\b':
+            e[1] = 'b';
+            break;
+        case '\f':
+            e[1] = 'f';
+            break;
+        default:
+            e[1] = 'u';
+            e[2] = '0';
+            e[3] = '0';
+            e[4] = hex[c >> 4];
+            e[5] = hex[c & 15];
+            n = 6;
+        }
+        out.write(e, n);
+    }
+    out.write(data + run, size - run);
+}
+
+void quoted(Out& out, const std::string& s)
+{
+    out.put('"');
+    escaped(out, s.data(), s.size());
+    out.put('"');
+}
+
+enum Kind
+{
+    Text,
+    Number,
+    Double,
+    Single,
+    Date,
+    Time,
+    Stamp,
+    Bit,
+    BoolText,
+    Binary
+};
+
+Kind kindOf(SQLSMALLINT type, const char* typeName)
+{
+    switch (type) {
+    case SQL_DOUBLE:
+    case SQL_FLOAT:
+        return Double;
+    case SQL_REAL:
+        return Single;
+    case SQL_TYPE_DATE:
+    case SQL_DATE:
+        return Date;
+    case SQL_TYPE_TIME:
+    case SQL_TIME:
+        return Time;
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_TIMESTAMP:
+        return Stamp;
+    case SQL_BIT:
+        return Bit;
+    case SQL_TINYINT:
+    case SQL_SMALLINT:
+    case SQL_INTEGER:
+    case SQL_BIGINT:
+    case SQL_DECIMAL:
+    case SQL_NUMERIC:
+        return Number;
+    case SQL_BINARY:
+    case SQL_VARBINARY:
+    case SQL_LONGVARBINARY:
+        return Binary;
+    default:
+        break;
+    }
+    if (!strcasecmp(typeName, "bool") || !strcasecmp(typeName, "boolean"))
+        return BoolText;
+    return Text;
+}
+
+void digits(char*& p, unsigned v, int n)
+{
+    for (int i = n - 1; i >= 0; --i) {
+        p[i] = char('0' + v % 10);
+        v /= 10;
+    }
+    p += n;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: %s CONNSTR SQL PORT\n", argv[0]);
+        return 2;
+    }
+    const auto start = std::chrono::steady_clock::now();
+
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(std::atoi(argv[3])));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        die("connect to the sink");
+
+    SQLHENV env;
+    SQLHDBC dbc;
+    SQLHSTMT st;
+    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
+    SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<void*>(SQL_OV_ODBC3), 0);
+    SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
+    if (!SQL_SUCCEEDED(SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(argv[1]), SQL_NTS,
+                                        nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)))
+        die("SQLDriverConnect", SQL_HANDLE_DBC, dbc);
+    SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st);
+    if (!SQL_SUCCEEDED(SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(argv[2]), SQL_NTS)))
+        die("SQLExecDirect", SQL_HANDLE_STMT, st);
+
+    SQLSMALLINT columns = 0;
+    SQLNumResultCols(st, &columns);
+    std::vector<Kind> kinds;
+    std::vector<std::string> prefixes;
+    Out out(fd);
+    const std::string title = "Bench", file = "bench";
+    out.write("{\"title\":", 9);
+    quoted(out, title);
+    out.write(",\"fileName\":", 12);
+    quoted(out, file);
+    out.write(",\"header\":[", 11);
+    for (SQLUSMALLINT i = 1; i <= columns; ++i) {
+        SQLCHAR name[256];
+        SQLSMALLINT nameLength, type, scale, nullable;
+        SQLULEN size;
+        SQLDescribeCol(st, i, name, sizeof name, &nameLength, &type, &size, &scale, &nullable);
+        char typeName[64] = {};
+        SQLSMALLINT typeNameLength;
+        SQLColAttribute(st, i, SQL_DESC_TYPE_NAME, typeName, sizeof typeName, &typeNameLength,
+                        nullptr);
+        kinds.push_back(kindOf(type, typeName));
+        if (i > 1)
+            out.put(',');
+        quoted(out, reinterpret_cast<char*>(name));
+        std::string prefix = i > 1 ? "," : "";
+        prefix += "\"";
+        const std::string n(reinterpret_cast<char*>(name));
+        for (char c : n) {
+            if (c == '"' || c == '\\')
+                prefix += '\\';
+            prefix += c;
+        }
+        prefix += "\":\"";
+        prefixes.push_back(prefix);
+    }
+    out.write("],\"data\":[", 10);
+
+    constexpr SQLLEN kText = 4096, kNumber = 64, kBinary = 3072;
+    std::vector<char> piece(kText);
+    static const char b64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    long long rows = 0;
+    for (;;) {
+        const SQLRETURN rc = SQLFetch(st);
+        if (rc == SQL_NO_DATA)
+            break;
+        if (!SQL_SUCCEEDED(rc))
+            die("SQLFetch", SQL_HANDLE_STMT, st);
+        if (rows++ > 0)
+            out.put(',');
+        out.put('{');
+        for (SQLUSMALLINT c = 0; c < columns; ++c) {
+            out.write(prefixes[c].data(), prefixes[c].size());
+            const SQLUSMALLINT col = SQLUSMALLINT(c + 1);
+            SQLLEN ind = 0;
+            char text[48];
+            char* p = text;
+            switch (kinds[c]) {
+            case Text:
+            case Number: {
+                // Numbers in small pieces: the driver may clear the whole buffer per call.
+                const SQLLEN size = kinds[c] == Text ? kText : kNumber;
+                for (;;) {
+                    const SQLRETURN r = SQLGetData(st, col, SQL_C_CHAR, piece.data(), size, &ind);
+                    if (r == SQL_NO_DATA || ind == SQL_NULL_DATA)
+                        break;
+                    if (!SQL_SUCCEEDED(r))
+                        die("SQLGetData", SQL_HANDLE_STMT, st);
+                    const bool more = ind == SQL_NO_TOTAL || ind >= size;
+                    escaped(out, piece.data(), more ? size_t(size - 1) : size_t(ind));
+                    if (!more)
+                        break;
+                }
+                break;
+            }
+            case Binary:
+                for (;;) {
+                    const SQLRETURN r =
+                        SQLGetData(st, col, SQL_C_BINARY, piece.data(), kBinary, &ind);
+                    if (r == SQL_NO_DATA || ind == SQL_NULL_DATA)
+                        break;
+                    if (!SQL_SUCCEEDED(r))
+                        die("SQLGetData", SQL_HANDLE_STMT, st);
+                    const bool more = ind == SQL_NO_TOTAL || ind > kBinary;
+                    const size_t n = more ? size_t(kBinary) : size_t(ind);
+                    const auto* b = reinterpret_cast<const unsigned char*>(piece.data());
+                    for (size_t i = 0; i < n; i += 3) {
+                        const unsigned v = (b[i] << 16) | ((i + 1 < n ? b[i + 1] : 0) << 8) |
+                                           (i + 2 < n ? b[i + 2] : 0);
+                        const char q[4] = {b64[v >> 18], b64[(v >> 12) & 63],
+                                           i + 1 < n ? b64[(v >> 6) & 63] : '=',
+                                           i + 2 < n ? b64[v & 63] : '='};
+                        out.write(q, 4);
+                    }
+                    if (!more)
+                        break;
+                }
+                break;
+            case Double: {
+                double v;
+                if (!SQL_SUCCEEDED(SQLGetData(st, col, SQL_C_DOUBLE, &v, 0, &ind)))
+                    die("SQLGetData", SQL_HANDLE_STMT, st);
+                if (ind != SQL_NULL_DATA)
+                    p = std::to_chars(text, text + sizeof text, v).ptr;
+                break;
+            }
+            case Single: {
+                float v;
+                if (!SQL_SUCCEEDED(SQLGetData(st, col, SQL_C_FLOAT, &v, 0, &ind)))
+                    die("SQLGetData", SQL_HANDLE_STMT, st);
+                if (ind != SQL_NULL_DATA)
+                    p = std::to_chars(text, text + sizeof text, v).ptr;
+                break;
+            }
+            case Date: {
+                SQL_DATE_STRUCT v;
+                if (!SQL_SUCCEEDED(SQLGetData(st, col, SQL_C_TYPE_DATE, &v, sizeof v, &ind)))
+                    die("SQLGetData", SQL_HANDLE_STMT, st);
+                if (ind != SQL_NULL_DATA) {
+                    digits(p, unsigned(v.year), 4);
+                    *p++ = '-';
+                    digits(p, v.month, 2);
+                    *p++ = '-';
+                    digits(p, v.day, 2);
+                }
+                break;
+            }
+            case Time: {
+                SQL_TIME_STRUCT v;
+                if (!SQL_SUCCEEDED(SQLGetData(st, col, SQL_C_TYPE_TIME, &v, sizeof v, &ind)))
+                    die("SQLGetData", SQL_HANDLE_STMT, st);
+                if (ind != SQL_NULL_DATA) {
+                    digits(p, v.hour, 2);
+                    *p++ = ':';
+                    digits(p, v.minute, 2);
+                    *p++ = ':';
+                    digits(p, v.second, 2);
+                }
+                break;
+            }
+            case Stamp: {
+                SQL_TIMESTAMP_STRUCT v;
+                if (!SQL_SUCCEEDED(SQLGetData(st, col, SQL_C_TYPE_TIMESTAMP, &v, sizeof v, &ind)))
+                    die("SQLGetData", SQL_HANDLE_STMT, st);
+                if (ind != SQL_NULL_DATA) {
+                    digits(p, unsigned(v.year), 4);
+                    *p++ = '-';
+                    digits(p, v.month, 2);
+                    *p++ = '-';
+                    digits(p, v.day, 2);
+                    *p++ = ' ';
+                    digits(p, v.hour, 2);
+                    *p++ = ':';
+                    digits(p, v.minute, 2);
+                    *p++ = ':';
+                    digits(p, v.second, 2);
+                }
+                break;
+            }
+            case Bit: {
+                unsigned char v;
+                if (!SQL_SUCCEEDED(SQLGetData(st, col, SQL_C_BIT, &v, 0, &ind)))
+                    die("SQLGetData", SQL_HANDLE_STMT, st);
+                if (ind != SQL_NULL_DATA)
+                    p = std::strcpy(text, v ? "True" : "False") + (v ? 4 : 5);
+                break;
+            }
+            case BoolText: {
+                char v[8] = {};
+                if (!SQL_SUCCEEDED(SQLGetData(st, col, SQL_C_CHAR, v, sizeof v, &ind)))
+                    die("SQLGetData", SQL_HANDLE_STMT, st);
+                if (ind != SQL_NULL_DATA) {
+                    const bool yes = v[0] == '1' || v[0] == 't' || v[0] == 'T';
+                    p = std::strcpy(text, yes ? "True" : "False") + (yes ? 4 : 5);
+                }
+                break;
+            }
+            }
+            out.write(text, size_t(p - text));
+            out.put('"');
+        }
+        out.put('}');
+    }
+    out.write("],\"footer\":", 11);
+    quoted(out, kFooter);
+    out.put('}');
+    out.flush();
+    SQLFreeHandle(SQL_HANDLE_STMT, st);
+    SQLDisconnect(dbc);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+    SQLFreeHandle(SQL_HANDLE_ENV, env);
+
+    // Done when the sink has read everything: it closes its side after the end of the stream.
+    ::shutdown(fd, SHUT_WR);
+    char drain[64];
+    while (::recv(fd, drain, sizeof drain, 0) > 0) {
+    }
+    ::close(fd);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("seconds=%.3f peak_rss_kb=%ld bytes=%zu rows=%lld\n", seconds, usage.ru_maxrss,
+                out.total(), rows);
+    return 0;
+}
