@@ -132,6 +132,11 @@ ReportRun RunReportQuery(const QString& sql, const QString& fileName, const QStr
         const TransportReply reply = UploadReport(&spool, size);
         qCInfo(lcPipeline).nospace()
             << "report uploaded: status " << reply.status << " in " << timer.elapsed() << " ms";
+        if (reply.status >= 400 && reply.status <= 499)
+            return fail(ReportRun::Refused, reply.status,
+                        QStringLiteral("The service refused the report. HTTP Status: ") +
+                            QString::number(reply.status) + QStringLiteral(" ") +
+                            reply.text().left(200));
         if (reply.status < 200 || reply.status > 299)
             return fail(ReportRun::NotDelivered, reply.status,
                         QStringLiteral("The service did not store the report. HTTP Status: ") +

@@ -86,6 +86,7 @@ private slots:
     void lostConnectionPausesAndCountsDown();
     void serviceGoesAwayMidReport_data();
     void serviceGoesAwayMidReport();
+    void refusedReportIsFlagged();
     void flagReply_data();
     void flagReply();
     void flagWithoutAnswer();
@@ -341,6 +342,24 @@ void TestCourierLoop::serviceGoesAwayMidReport()
     expected.replace("Cx7055475", "Cx533424");
     QCOMPARE(m_service->store().report(reports[0].id)->document, expected);
     QVERIFY(m_form->txtRs().endsWith(QStringLiteral("\r\nResponse: OK")));
+}
+
+void TestCourierLoop::refusedReportIsFlagged()
+{
+    // The request is done on the service before the upload arrives (as when its author deletes
+    // or closes it): the service answers 404 and would answer so forever.
+    const qint64 urut = queue(kSalesSql, QString());
+    m_dialogs->onInput = [&](const QString&) {
+        m_service->store().setRequestDone(urut, true, false);
+    };
+    m_dialogs->inputAnswers = {QStringLiteral("sales_daily")};
+    tick();
+
+    QVERIFY(m_service->store().reports(m_company.id).isEmpty());
+    QVERIFY2(m_form->txtRs().startsWith(QStringLiteral("\r\nResponse: ")),
+             qPrintable(m_form->txtRs()));
+    QCOMPARE(BackoffCount(), qint16(0)); // no pause: the queue moves on at the next tick
+    QCOMPARE(spoolFiles(), QStringList());
 }
 
 void TestCourierLoop::flagReply_data()
