@@ -1,4 +1,5 @@
 // Entry point: create the main window and run its start-up. The command line is not read.
+#include "app/LoopMonitor.h"
 #include "ui/Form1.h"
 #include "ui/Form2.h"
 
@@ -8,6 +9,7 @@ int main(int argc, char* argv[])
 {
     qSetMessagePattern(QStringLiteral("%{time yyyy-MM-dd HH:mm:ss.zzz} %{category}: %{message}"));
     QApplication app(argc, argv);
+    LoopMonitor::startIfRequested();
     QApplication::setApplicationName(QStringLiteral("Q17 Tallyframe"));
     QApplication::setApplicationDisplayName(QStringLiteral("Q17 Tallyframe"));
     QApplication::setOrganizationName(QStringLiteral("Instansi"));
