@@ -3,7 +3,14 @@
 #include "OdbcConnection.h"
 
 #include <QAtomicInteger>
+#include <QSqlDriver>
 #include <QSqlError>
+#include <QVariant>
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <cstring>
 
 namespace {
 QAtomicInteger<quint64> g_counter;
@@ -55,6 +62,21 @@ OdbcConnection::~OdbcConnection()
 bool OdbcConnection::isOpen() const
 {
     return QSqlDatabase::database(m_name, false).isOpen();
+}
+
+bool OdbcConnection::isDead() const
+{
+    const QSqlDatabase db = database();
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid() || handle.metaType().sizeOf() != sizeof(SQLHANDLE))
+        return false;
+    SQLHANDLE connection = nullptr;
+    std::memcpy(&connection, handle.constData(), sizeof(SQLHANDLE));
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    return connection &&
+           SQL_SUCCEEDED(
+               SQLGetConnectAttr(connection, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
+           dead == SQL_CD_TRUE;
 }
 
 QSqlDatabase OdbcConnection::database() const

@@ -39,6 +39,9 @@ public:
     OdbcConnection& operator=(const OdbcConnection&) = delete;
 
     bool isOpen() const;
+    // True when the driver knows the connection to the database is lost (a server that went
+    // down or restarted under it); false when it is alive or the driver cannot tell.
+    bool isDead() const;
     QSqlDatabase database() const;
 
 private:

