@@ -1,27 +1,19 @@
 // One ODBC database connection opened from a connection string, closed when destroyed.
 #pragma once
 
+#include "service/AgentError.h"
+
 #include <QSqlDatabase>
 #include <QString>
 
 #include <exception>
 
 // A database failure, numbered the way the data-access layer numbers a driver error.
-class DbError : public std::exception
+class DbError : public AgentError
 {
 public:
     static constexpr qint32 kDriverError = -2147467259;
-    DbError(qint32 number, QString description)
-        : m_number(number), m_description(std::move(description)), m_what(m_description.toUtf8())
-    {}
-    qint32 number() const { return m_number; }
-    QString description() const { return m_description; }
-    const char* what() const noexcept override { return m_what.constData(); }
-
-private:
-    qint32 m_number;
-    QString m_description;
-    QByteArray m_what;
+    using AgentError::AgentError;
 };
 
 // Line breaks never mean anything in an ODBC connection string, but left in they become part

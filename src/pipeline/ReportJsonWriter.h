@@ -2,6 +2,8 @@
 // JSON writer that escapes every string as RFC 8259 requires, so no row is ever held twice.
 #pragma once
 
+#include "service/AgentError.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -13,18 +15,10 @@
 class QIODevice;
 
 // Writing the document failed (a full disk, a closed device).
-class ReportWriteError : public std::exception
+class ReportWriteError : public AgentError
 {
 public:
-    explicit ReportWriteError(QString description)
-        : m_description(std::move(description)), m_what(m_description.toUtf8())
-    {}
-    QString description() const { return m_description; }
-    const char* what() const noexcept override { return m_what.constData(); }
-
-private:
-    QString m_description;
-    QByteArray m_what;
+    explicit ReportWriteError(QString description) : AgentError(0, std::move(description)) {}
 };
 
 // Collects bytes and hands them to the device in large pieces.

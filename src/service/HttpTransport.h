@@ -1,6 +1,8 @@
 // The one way the agent talks HTTP: synchronous calls that keep the window painting.
 #pragma once
 
+#include "AgentError.h"
+
 #include <QByteArray>
 #include <QLoggingCategory>
 #include <QString>
@@ -13,20 +15,10 @@ Q_DECLARE_LOGGING_CATEGORY(lcService)
 
 // A request that got no HTTP response at all. Callers decide whether to catch it, the way
 // they would decide for a raised error of the platform's request object.
-class TransportError : public std::exception
+class TransportError : public AgentError
 {
 public:
-    TransportError(qint32 number, QString description)
-        : m_number(number), m_description(std::move(description)), m_what(m_description.toUtf8())
-    {}
-    qint32 number() const { return m_number; }
-    QString description() const { return m_description; }
-    const char* what() const noexcept override { return m_what.constData(); }
-
-private:
-    qint32 m_number;
-    QString m_description;
-    QByteArray m_what;
+    using AgentError::AgentError;
 };
 
 struct TransportReply
@@ -53,7 +45,7 @@ TransportReply get(const QString& url);
 TransportReply post(const QString& url, const QByteArray& contentType, const QByteArray& body);
 // Streams the body from an open device of known size (large report uploads).
 TransportReply postDevice(const QString& url, const QByteArray& contentType, QIODevice* body,
-                     qint64 size);
+                          qint64 size);
 
 // Time-out for one call; TALLYFRAME_HTTP_TIMEOUT_MS overrides the default of 30 s.
 int timeoutMs();

@@ -2,6 +2,8 @@
 // part in the three-run hand-over, and what each state of those files calls for.
 #pragma once
 
+#include "service/AgentError.h"
+
 #include <QLoggingCategory>
 #include <QString>
 
@@ -31,18 +33,10 @@ inline constexpr char kPublishedBaseName[] = "Q17-Tallyframe";
 inline constexpr qint64 kMaxShortfallBytes = 1000;
 
 // A file of the hand-over that could not be read, copied or deleted.
-class UpdateFileError : public std::exception
+class UpdateFileError : public AgentError
 {
 public:
-    explicit UpdateFileError(QString description)
-        : m_description(std::move(description)), m_what(m_description.toUtf8())
-    {}
-    QString description() const { return m_description; }
-    const char* what() const noexcept override { return m_what.constData(); }
-
-private:
-    QString m_description;
-    QByteArray m_what;
+    explicit UpdateFileError(QString description) : AgentError(0, std::move(description)) {}
 };
 
 // Whether a text can be read as a date, a time or both (surrounding blanks allowed), the way a
