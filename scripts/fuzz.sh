@@ -25,16 +25,8 @@ packages=(
   qt6-base-dev qt6-httpserver-dev qt6-websockets-dev
   libqt6sql6-odbc libqt6sql6-sqlite unixodbc-dev
 )
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+. "$root/scripts/packages.sh"
+ensure_packages "${packages[@]}"
 
 targets=(fuzz_report_request fuzz_envelope fuzz_url_encode fuzz_json_writer)
 CXX=clang++ cmake -S "$root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

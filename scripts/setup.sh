@@ -13,16 +13,8 @@ packages=(
   libsqliteodbc sqlite3 odbc-postgresql postgresql
   fonts-dejavu-core xvfb xauth
 )
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+. "$root/scripts/packages.sh"
+ensure_packages "${packages[@]}"
 
 cmake -S "$root" -B "$root/$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
 cmake --build "$root/$build_dir" -j"$(nproc)"

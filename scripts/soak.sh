@@ -25,16 +25,8 @@ packages=(
   libqt6sql6-odbc libqt6sql6-sqlite unixodbc-dev
   odbc-postgresql postgresql
 )
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+. "$root/scripts/packages.sh"
+ensure_packages "${packages[@]}"
 pg_bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1)
 [ -x "$pg_bin/pg_ctl" ] || { echo "PostgreSQL's programs were not found" >&2; exit 2; }
 
