@@ -57,8 +57,8 @@ if [ "$setup" = 1 ]; then
 fi
 # The demo itself asks the running service how far the reports are.
 if ! command -v curl >/dev/null; then
-  say "installing curl"
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends curl >/dev/null
+  . "$root/scripts/packages.sh"
+  ensure_packages curl
 fi
 
 server_bin=${TALLYFRAME_SERVER_BIN:-$root/$build_dir/tallyframe-server}
