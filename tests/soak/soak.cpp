@@ -449,9 +449,13 @@ int runSoak(const Options& o)
 {
     QElapsedTimer wall;
     wall.start();
-    QTemporaryDir temp(QDir::tempPath() + QStringLiteral("/tallyframe-soak-XXXXXX"));
-    const QString root = o.workDir.isEmpty() ? temp.path() : o.workDir;
-    temp.setAutoRemove(!o.keep && o.workDir.isEmpty());
+    // A work folder given by the caller is the caller's to remove.
+    std::optional<QTemporaryDir> temp;
+    if (o.workDir.isEmpty())
+        temp.emplace(QDir::tempPath() + QStringLiteral("/tallyframe-soak-XXXXXX"));
+    const QString root = temp ? temp->path() : o.workDir;
+    if (temp)
+        temp->setAutoRemove(!o.keep);
     QDir().mkpath(root);
     // The postgres account has to reach its folders inside.
     QFile::setPermissions(root, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
@@ -766,7 +770,8 @@ int runSoak(const Options& o)
         failures << QStringLiteral("interrupted");
     say(failures.isEmpty() ? QStringLiteral("PASS") : "FAIL: " + failures.join(", "));
     if (!failures.isEmpty() || o.keep) {
-        temp.setAutoRemove(false);
+        if (temp)
+            temp->setAutoRemove(false);
         say("logs kept in " + root);
     }
     return failures.isEmpty() ? 0 : 1;
