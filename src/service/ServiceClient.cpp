@@ -74,9 +74,9 @@ QString lookupGet(const QString& url)
 {
     const TransportReply reply = HttpTransport::get(url);
     if (reply.status != 200)
-        throw TransportError(HttpTransport::DownloadFailed,
-                             QStringLiteral("The service answered with HTTP status %1.")
-                                 .arg(reply.status));
+        throw TransportError(
+            HttpTransport::DownloadFailed,
+            QStringLiteral("The service answered with HTTP status %1.").arg(reply.status));
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = utf8.decode(reply.body);
     if (utf8.hasError())
@@ -88,7 +88,7 @@ QString lookupGet(const QString& url)
 QString statusTestedPost(const char* path, const QByteArray& body)
 {
     const TransportReply reply = HttpTransport::post(serviceUrl(QLatin1String(path)),
-                                                "application/x-www-form-urlencoded", body);
+                                                     "application/x-www-form-urlencoded", body);
     if (reply.status != 200)
         return QString::fromLatin1(kFailureEnvelope);
     return reply.text();
