@@ -5,14 +5,17 @@
 #include "ReportJsonWriter.h"
 
 #include <QSqlQuery>
-#include <QSqlRecord>
 #include <QSqlResult>
 
 #include <sql.h>
 #include <sqlext.h>
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 #ifndef Q_OS_WIN
 #include <langinfo.h>
@@ -61,11 +64,34 @@ OdbcReportReader::Kind kindOf(SQLSMALLINT sqlType, const QString& typeName)
     return K::Text;
 }
 
-template <typename T> void appendShortest(JsonReportWriter& writer, T value)
+// The document's forms of values whose driver text differs from them. Each takes the driver's
+// whole text of one value and writes the form to `out` (room for 48 bytes), or returns nullptr
+// when the text is not one it knows: the value is then written as the driver gave it, rather
+// than dropped or replaced by something that was never stored.
+
+bool isDigit(char c)
 {
-    char buffer[40];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    writer.appendPlain(buffer, result.ptr - buffer);
+    return c >= '0' && c <= '9';
+}
+
+// Reads 1 to `most` digits at `p`, no more than `end` allows.
+bool readNumber(const char*& p, const char* end, int least, int most, unsigned& value)
+{
+    value = 0;
+    int n = 0;
+    while (p < end && n < most && isDigit(*p)) {
+        value = value * 10 + unsigned(*p++ - '0');
+        ++n;
+    }
+    return n >= least && (p == end || !isDigit(*p));
+}
+
+bool expect(const char*& p, const char* end, char c)
+{
+    if (p == end || *p != c)
+        return false;
+    ++p;
+    return true;
 }
 
 void appendNumber(char*& out, unsigned value, int digits)
@@ -77,31 +103,144 @@ void appendNumber(char*& out, unsigned value, int digits)
     out += digits;
 }
 
-void appendYear(char*& out, SQLSMALLINT year)
+struct DateParts
 {
-    if (year < 0) {
-        *out++ = '-';
-        year = SQLSMALLINT(-year);
+    bool negative = false;
+    unsigned year = 0, month = 0, day = 0;
+};
+
+struct TimeParts
+{
+    unsigned hour = 0, minute = 0, second = 0;
+};
+
+// yyyy-M-d, a year of 4 or 5 digits, possibly negative.
+bool readDate(const char*& p, const char* end, DateParts& date)
+{
+    date.negative = p < end && *p == '-';
+    if (date.negative)
+        ++p;
+    return readNumber(p, end, 4, 5, date.year) && expect(p, end, '-') &&
+           readNumber(p, end, 1, 2, date.month) && date.month >= 1 && date.month <= 12 &&
+           expect(p, end, '-') && readNumber(p, end, 1, 2, date.day) && date.day >= 1 &&
+           date.day <= 31;
+}
+
+// H:mm[:ss][.fraction][zone]: the fraction and the zone are not part of the document's form.
+bool readTime(const char*& p, const char* end, TimeParts& time)
+{
+    if (!readNumber(p, end, 1, 2, time.hour) || time.hour > 24 || !expect(p, end, ':') ||
+        !readNumber(p, end, 2, 2, time.minute) || time.minute > 59)
+        return false;
+    time.second = 0;
+    if (p < end && *p == ':') {
+        ++p;
+        if (!readNumber(p, end, 2, 2, time.second) || time.second > 60)
+            return false;
+        if (p < end && *p == '.') {
+            ++p;
+            while (p < end && isDigit(*p))
+                ++p;
+        }
     }
-    appendNumber(out, unsigned(year), year > 9999 ? 5 : 4);
+    if (p < end && *p == 'Z')
+        ++p;
+    else if (p < end && (*p == '+' || *p == '-')) {
+        ++p;
+        unsigned zone = 0;
+        if (!readNumber(p, end, 2, 4, zone))
+            return false;
+        if (p < end && *p == ':') {
+            ++p;
+            if (!readNumber(p, end, 2, 2, zone))
+                return false;
+        }
+    }
+    return p == end;
 }
 
-void appendDate(char*& out, SQLSMALLINT year, SQLUSMALLINT month, SQLUSMALLINT day)
+char* writeDate(char* out, const DateParts& date)
 {
-    appendYear(out, year);
+    if (date.negative)
+        *out++ = '-';
+    appendNumber(out, date.year, date.year > 9999 ? 5 : 4);
     *out++ = '-';
-    appendNumber(out, month, 2);
+    appendNumber(out, date.month, 2);
     *out++ = '-';
-    appendNumber(out, day, 2);
+    appendNumber(out, date.day, 2);
+    return out;
 }
 
-void appendTime(char*& out, SQLUSMALLINT hour, SQLUSMALLINT minute, SQLUSMALLINT second)
+char* writeTime(char* out, const TimeParts& time)
 {
-    appendNumber(out, hour, 2);
+    appendNumber(out, time.hour, 2);
     *out++ = ':';
-    appendNumber(out, minute, 2);
+    appendNumber(out, time.minute, 2);
     *out++ = ':';
-    appendNumber(out, second, 2);
+    appendNumber(out, time.second, 2);
+    return out;
+}
+
+// yyyy-MM-dd; a date with a time of midnight is the date.
+char* dateForm(const char* p, const char* end, char* out)
+{
+    DateParts date;
+    if (!readDate(p, end, date))
+        return nullptr;
+    if (p != end) {
+        TimeParts time;
+        if (!(*p == ' ' || *p == 'T') || !readTime(++p, end, time) || time.hour || time.minute ||
+            time.second)
+            return nullptr;
+    }
+    return writeDate(out, date);
+}
+
+char* timeForm(const char* p, const char* end, char* out)
+{
+    TimeParts time;
+    return readTime(p, end, time) ? writeTime(out, time) : nullptr;
+}
+
+// yyyy-MM-dd HH:mm:ss; a date alone is at midnight. A time alone is not made a time stamp of
+// some day.
+char* timestampForm(const char* p, const char* end, char* out)
+{
+    DateParts date;
+    TimeParts time;
+    if (!readDate(p, end, date))
+        return nullptr;
+    if (p != end && (!(*p == ' ' || *p == 'T') || !readTime(++p, end, time)))
+        return nullptr;
+    out = writeDate(out, date);
+    *out++ = ' ';
+    return writeTime(out, time);
+}
+
+// The shortest text that reads back as the same number; not for infinities and NaN, whose
+// driver text is kept.
+template <typename T> char* floatForm(const char* p, const char* end, char* out)
+{
+    T value = 0;
+    const auto read = std::from_chars(p, end, value);
+    if (read.ec != std::errc() || read.ptr != end || !std::isfinite(value))
+        return nullptr;
+    return std::to_chars(out, out + 40, value).ptr;
+}
+
+char* boolForm(const char* p, const char* end, char* out)
+{
+    const QByteArray text = QByteArray::fromRawData(p, end - p).trimmed().toLower();
+    const char* word = nullptr;
+    if (text == "1" || text == "t" || text == "true" || text == "-1")
+        word = "True";
+    else if (text == "0" || text == "f" || text == "false")
+        word = "False";
+    if (!word)
+        return nullptr;
+    const size_t length = std::strlen(word);
+    std::memcpy(out, word, length);
+    return out + length;
 }
 
 } // namespace
@@ -118,20 +257,14 @@ OdbcReportReader::OdbcReportReader(QSqlQuery& executed)
         throw DbError(DbError::kDriverError,
                       QStringLiteral("The query has no ODBC statement to read from."));
 
-    const QSqlRecord record = executed.record();
     SQLSMALLINT columns = 0;
     if (!SQL_SUCCEEDED(SQLNumResultCols(m_stmt, &columns)))
         fail("SQLNumResultCols");
     for (SQLUSMALLINT i = 1; i <= columns; ++i) {
         // The concise type attribute is wrong in some drivers (text for a BLOB); the
         // description of the column is what Qt Sql relies on too.
-        SQLWCHAR columnName[2];
-        SQLSMALLINT nameLength = 0, type = 0, digits = 0, nullable = 0;
-        SQLULEN size = 0;
-        if (!SQL_SUCCEEDED(SQLDescribeColW(m_stmt, i, columnName,
-                                           SQLSMALLINT(std::size(columnName)), &nameLength, &type,
-                                           &size, &digits, &nullable)))
-            fail("SQLDescribeCol");
+        SQLSMALLINT type = 0;
+        m_names << columnName(i, &type);
         SQLWCHAR typeName[64] = {};
         SQLSMALLINT typeNameBytes = 0;
         QString name;
@@ -141,10 +274,34 @@ OdbcReportReader::OdbcReportReader(QSqlQuery& executed)
                                       std::min<qsizetype>(typeNameBytes, sizeof typeName - 2) /
                                           qsizetype(sizeof(SQLWCHAR)));
         m_kinds << kindOf(type, name);
-        m_names << record.fieldName(i - 1);
     }
     m_piece.resize(std::max(kTextPieceBytes, kBinaryPieceBytes));
     m_utf8 = defaultTextFetch() == TextFetch::Utf8;
+}
+
+QString OdbcReportReader::columnName(unsigned short column, short* type)
+{
+    // Some drivers give the name's length in UTF-8 bytes where characters are meant, and leave
+    // whatever was in the buffer behind the name: the length is only a bound, the name ends at
+    // its terminating zero, and the buffer starts zeroed.
+    std::vector<SQLWCHAR> buffer(256);
+    for (;;) {
+        std::fill(buffer.begin(), buffer.end(), SQLWCHAR(0));
+        SQLSMALLINT length = 0, digits = 0, nullable = 0;
+        SQLULEN size = 0;
+        if (!SQL_SUCCEEDED(SQLDescribeColW(m_stmt, column, buffer.data(),
+                                           SQLSMALLINT(buffer.size()), &length, type, &size,
+                                           &digits, &nullable)))
+            fail("SQLDescribeCol");
+        const auto capacity = qsizetype(buffer.size()) - 1;
+        if (length >= capacity && buffer.size() < 0x4000) {
+            buffer.resize(size_t(length) + 2); // cut short: once more with room for it
+            continue;
+        }
+        const auto* name = reinterpret_cast<const char16_t*>(buffer.data());
+        const qsizetype bound = std::clamp<qsizetype>(length, 0, capacity);
+        return QString::fromUtf16(name, std::find(name, name + bound, u'\0') - name);
+    }
 }
 
 OdbcReportReader::TextFetch OdbcReportReader::defaultTextFetch()
@@ -211,93 +368,96 @@ qint64 OdbcReportReader::writeRows(JsonReportWriter& writer)
 void OdbcReportReader::writeValue(JsonReportWriter& writer, int column)
 {
     const auto number = SQLUSMALLINT(column + 1);
-    SQLLEN indicator = 0;
-    char out[48];
-    char* end = out;
     switch (m_kinds[column]) {
     case Kind::Text:
         writeText(writer, number, kTextPieceBytes);
         return;
     case Kind::Number:
+        // The driver's digits are the document's form.
         writeText(writer, number, kNumberPieceBytes);
         return;
     case Kind::Binary:
         writeBinary(writer, number);
         return;
-    case Kind::Double: {
-        double value = 0;
-        if (!SQL_SUCCEEDED(SQLGetData(m_stmt, number, SQL_C_DOUBLE, &value, 0, &indicator)))
-            fail("SQLGetData");
-        if (indicator != SQL_NULL_DATA)
-            appendShortest(writer, value);
+    case Kind::Double:
+        writeConverted(writer, number, floatForm<double>);
+        return;
+    case Kind::Single:
+        writeConverted(writer, number, floatForm<float>);
+        return;
+    case Kind::Date:
+        writeConverted(writer, number, dateForm);
+        return;
+    case Kind::Time:
+        writeConverted(writer, number, timeForm);
+        return;
+    case Kind::Timestamp:
+        writeConverted(writer, number, timestampForm);
+        return;
+    case Kind::Bit:
+    case Kind::BoolText:
+        writeConverted(writer, number, boolForm);
         return;
     }
-    case Kind::Single: {
-        float value = 0;
-        if (!SQL_SUCCEEDED(SQLGetData(m_stmt, number, SQL_C_FLOAT, &value, 0, &indicator)))
-            fail("SQLGetData");
-        if (indicator != SQL_NULL_DATA)
-            appendShortest(writer, value);
-        return;
-    }
-    case Kind::Date: {
-        SQL_DATE_STRUCT value = {};
-        if (!SQL_SUCCEEDED(
-                SQLGetData(m_stmt, number, SQL_C_TYPE_DATE, &value, sizeof value, &indicator)))
-            fail("SQLGetData");
-        if (indicator == SQL_NULL_DATA)
+}
+
+void OdbcReportReader::writeConverted(JsonReportWriter& writer, unsigned short column, Form form)
+{
+    // The driver's own text, not a typed fetch: a typed fetch turns a value that its type cannot
+    // hold into an error, a zero or a made-up day, and costs the driver a conversion too.
+    SQLLEN indicator = 0;
+    char text[kNumberPieceBytes];
+    qsizetype length = 0;
+    bool ascii = true;
+    if (m_utf8) {
+        const SQLRETURN rc = SQLGetData(m_stmt, column, SQL_C_CHAR, text, sizeof text, &indicator);
+        if (rc == SQL_NO_DATA || (SQL_SUCCEEDED(rc) && indicator == SQL_NULL_DATA))
             return;
-        appendDate(end, value.year, value.month, value.day);
-        break;
-    }
-    case Kind::Time: {
-        SQL_TIME_STRUCT value = {};
-        if (!SQL_SUCCEEDED(
-                SQLGetData(m_stmt, number, SQL_C_TYPE_TIME, &value, sizeof value, &indicator)))
+        if (!SQL_SUCCEEDED(rc))
             fail("SQLGetData");
-        if (indicator == SQL_NULL_DATA)
+        const bool more = indicator == SQL_NO_TOTAL || indicator > qsizetype(sizeof text) - 1;
+        length = more ? qsizetype(sizeof text) - 1 : qsizetype(indicator);
+        if (more) {
+            writer.appendUtf8(text, length);
+            writeText(writer, column, kTextPieceBytes);
             return;
-        appendTime(end, value.hour, value.minute, value.second);
-        break;
-    }
-    case Kind::Timestamp: {
-        SQL_TIMESTAMP_STRUCT value = {};
-        if (!SQL_SUCCEEDED(
-                SQLGetData(m_stmt, number, SQL_C_TYPE_TIMESTAMP, &value, sizeof value, &indicator)))
+        }
+        for (qsizetype i = 0; i < length && ascii; ++i)
+            ascii = static_cast<unsigned char>(text[i]) < 0x80;
+        if (!ascii) {
+            writer.appendUtf8(text, length);
+            return;
+        }
+    } else {
+        SQLWCHAR wide[kNumberPieceBytes / sizeof(SQLWCHAR)];
+        const SQLRETURN rc = SQLGetData(m_stmt, column, SQL_C_WCHAR, wide, sizeof wide, &indicator);
+        if (rc == SQL_NO_DATA || (SQL_SUCCEEDED(rc) && indicator == SQL_NULL_DATA))
+            return;
+        if (!SQL_SUCCEEDED(rc))
             fail("SQLGetData");
-        if (indicator == SQL_NULL_DATA)
+        constexpr qsizetype unit = sizeof(SQLWCHAR);
+        const bool more = indicator == SQL_NO_TOTAL || indicator > qsizetype(sizeof wide) - unit;
+        length = more ? qsizetype(sizeof wide) / unit - 1 : qsizetype(indicator) / unit;
+        const auto* units = reinterpret_cast<const char16_t*>(wide);
+        if (more) {
+            writer.appendUtf16(units, length);
+            writeText(writer, column, kTextPieceBytes);
             return;
-        appendDate(end, value.year, value.month, value.day);
-        *end++ = ' ';
-        appendTime(end, value.hour, value.minute, value.second);
-        break;
-    }
-    case Kind::Bit: {
-        unsigned char value = 0;
-        if (!SQL_SUCCEEDED(SQLGetData(m_stmt, number, SQL_C_BIT, &value, 0, &indicator)))
-            fail("SQLGetData");
-        if (indicator == SQL_NULL_DATA)
+        }
+        for (qsizetype i = 0; i < length && ascii; ++i) {
+            ascii = units[i] < 0x80;
+            text[i] = char(units[i]);
+        }
+        if (!ascii) {
+            writer.appendUtf16(units, length);
             return;
-        writer.appendPlain(value ? "True" : "False", value ? 4 : 5);
-        return;
+        }
     }
-    case Kind::BoolText: {
-        char value[8] = {};
-        if (!SQL_SUCCEEDED(SQLGetData(m_stmt, number, SQL_C_CHAR, value, sizeof value, &indicator)))
-            fail("SQLGetData");
-        if (indicator == SQL_NULL_DATA)
-            return;
-        const QByteArray text = QByteArray(value).trimmed().toLower();
-        if (text == "1" || text == "t" || text == "true" || text == "-1")
-            writer.appendPlain("True", 4);
-        else if (text == "0" || text == "f" || text == "false")
-            writer.appendPlain("False", 5);
-        else
-            writer.appendText(QString::fromLatin1(text));
-        return;
-    }
-    }
-    writer.appendPlain(out, end - out);
+    char out[48];
+    if (const char* end = form(text, text + length, out))
+        writer.appendPlain(out, end - out);
+    else
+        writer.appendUtf8(text, length);
 }
 
 void OdbcReportReader::writeText(JsonReportWriter& writer, unsigned short column, long pieceBytes)

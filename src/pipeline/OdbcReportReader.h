@@ -32,16 +32,18 @@ public:
 
     enum class Kind
     {
-        Text,      // UTF-16 pieces, escaped
-        Number,    // integers and exact numerics: the driver's digits
+        Text,   // UTF-16 pieces, escaped
+        Number, // integers and exact numerics: the driver's digits
+        Binary, // base64
+        // The rest are read as the driver's text and brought into the document's form; a text
+        // that is not one of the type's forms is written as it is.
         Double,    // shortest form that reads back the same
         Single,    // the same for 4-byte floats
         Date,      // yyyy-MM-dd
         Time,      // HH:mm:ss
         Timestamp, // yyyy-MM-dd HH:mm:ss
         Bit,       // True / False
-        BoolText,  // a boolean the driver hands over as text ("1", "0", "t", "f", ...)
-        Binary     // base64
+        BoolText   // a boolean the driver hands over as text ("1", "0", "t", "f", ...)
     };
     const QList<Kind>& kinds() const { return m_kinds; }
 
@@ -55,7 +57,12 @@ public:
     static TextFetch defaultTextFetch();
 
 private:
+    QString columnName(unsigned short column, short* type);
     void writeValue(JsonReportWriter& writer, int column);
+    // Writes the document's form of one value's text, or returns nullptr for a text it does
+    // not know.
+    using Form = char* (*)(const char* begin, const char* end, char* out);
+    void writeConverted(JsonReportWriter& writer, unsigned short column, Form form);
     void writeText(JsonReportWriter& writer, unsigned short column, long pieceBytes);
     void writeBinary(JsonReportWriter& writer, unsigned short column);
     [[noreturn]] void fail(const char* what) const;

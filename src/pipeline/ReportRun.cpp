@@ -109,11 +109,14 @@ ReportRun RunReportQuery(const QString& sql, const QString& fileName, const QStr
         recordset.setForwardOnly(true);
         if (!recordset.exec(sql))
             throw DbError(DbError::kDriverError, DriverMessage(recordset.lastError()));
+        // The footer is made before the result is read, so a statement that turns out to give
+        // no rows to report still takes its random number: the suffixes of the reports after
+        // it stay the ones the service has always seen.
+        const QString footer = NextReportFooter();
         if (!recordset.isSelect())
             throw DbError(DbError::kDriverError,
                           QStringLiteral("The statement was carried out but gave no rows to "
                                          "report."));
-        const QString footer = NextReportFooter();
         if (!spool.open())
             throw ReportWriteError(QStringLiteral("The report could not be written: ") +
                                    spool.fileName() + QStringLiteral(": ") + spool.errorString());

@@ -12,9 +12,15 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
+#include <QSqlError>
 #include <QSqlQuery>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <pwd.h>
+#include <unistd.h>
 
 class TestReportDocument : public QObject
 {
@@ -30,13 +36,20 @@ private slots:
     void longValuesInPieces();
     void runFailures_data();
     void runFailures();
+    void postgres_data();
+    void postgres();
+    void cleanupTestCase();
 
 private:
     static void fetchModes();
     QByteArray documentFor(const QString& sql, const QString& title, const QString& fileName,
-                           const QString& footer);
+                           const QString& footer, const QString& connectionString = {});
+    bool startPostgres(QString* why);
+    bool runAsPostgres(QStringList command, QString* why);
     QTemporaryDir m_dir;
     QString m_db;
+    QString m_pgBin, m_pgRoot, m_pgConnection;
+    int m_pgPort = 0;
 };
 
 void TestReportDocument::initTestCase()
@@ -60,6 +73,15 @@ void TestReportDocument::initTestCase()
             "INSERT INTO typed VALUES (-7, 0, 40237.80, 0.1, '2024-02-29', "
             "'2024-02-29 23:59:59', '00:00:01', x'', 0)",
             "INSERT INTO typed VALUES (NULL, NULL, NULL, 2.5, NULL, NULL, NULL, NULL, NULL)",
+            // Values the declared type cannot hold: SQLite keeps whatever it is given.
+            "CREATE TABLE awkward (id INTEGER, d DATE, ts DATETIME, tm TIME, f FLOAT, "
+            "n NUMERIC, r REAL, flag BOOLEAN)",
+            "INSERT INTO awkward VALUES (1, 'not a date', '10:15:00', 'noon', 'abc', 'xyz', "
+            "'n/a', 'yes')",
+            "INSERT INTO awkward VALUES (2, '2026-12-7', '2026-12-07T10:15:00.5', '10:15', '1.0', "
+            "'12.50', 1e300, 2)",
+            "INSERT INTO awkward VALUES (3, '2026-12-07 10:00:00', '2026-12-07', '10:15:00.25', "
+            "'', 3, 1.0, 'True')",
             "CREATE TABLE empty (a INTEGER, b TEXT)",
             "CREATE TABLE \"odd names\" (\"x\"\"y\" INTEGER, \"back\\slash\" INTEGER, "
             "\"line\nbreak\" INTEGER)",
@@ -73,13 +95,16 @@ void TestReportDocument::initTestCase()
 }
 
 QByteArray TestReportDocument::documentFor(const QString& sql, const QString& title,
-                                           const QString& fileName, const QString& footer)
+                                           const QString& fileName, const QString& footer,
+                                           const QString& connectionString)
 {
-    OdbcConnection connection(sqliteConnectionString(m_db));
+    OdbcConnection connection(connectionString.isEmpty() ? sqliteConnectionString(m_db)
+                                                         : connectionString);
     QSqlQuery query(connection.database());
     query.setForwardOnly(true);
     if (!query.exec(sql))
-        qFatal("fixture query failed: %s", qPrintable(sql));
+        qFatal("fixture query failed: %s: %s", qPrintable(sql),
+               qPrintable(query.lastError().text()));
     QByteArray document;
     QBuffer buffer(&document);
     buffer.open(QIODevice::WriteOnly);
@@ -160,11 +185,32 @@ void TestReportDocument::document_data()
                    R"("ts":"2024-02-29 23:59:59","tm":"00:00:01","b":"","flag":"False"},)"
                    R"({"i":"","big":"","d":"","r":"2.5","dt":"","ts":"","tm":"","b":"",)"
                    R"("flag":""}],"footer":"F"})");
+        // A value the declared type cannot hold comes out as stored, never empty or made up.
+        row("values the declared type cannot hold")
+            << "SELECT * FROM awkward ORDER BY id"
+            << ""
+            << ""
+            << QByteArray(
+                   R"({"header":["id","d","ts","tm","f","n","r","flag"],"data":[)"
+                   R"({"id":"1","d":"not a date","ts":"10:15:00","tm":"noon","f":"abc",)"
+                   R"("n":"xyz","r":"n/a","flag":"yes"},)"
+                   R"({"id":"2","d":"2026-12-07","ts":"2026-12-07 10:15:00","tm":"10:15:00",)"
+                   R"("f":"1","n":"12.5","r":"1e+300","flag":"2"},)"
+                   R"({"id":"3","d":"2026-12-07 10:00:00","ts":"2026-12-07 00:00:00",)"
+                   R"("tm":"10:15:00","f":"","n":"3","r":"1","flag":"True"}],"footer":"F"})");
         row("duplicate column names")
             << "SELECT id AS a, name AS a FROM people WHERE id = 1"
             << ""
             << ""
             << QByteArray(R"({"header":["a","a"],"data":[{"a":"1","a":"Ann"}],"footer":"F"})");
+        row("non-ASCII column names")
+            << QString::fromUtf8("SELECT 1 AS \"\u540d\u524d\", 2 AS \"Gr\u00f6\u00dfe\", "
+                                 "3 AS \"na\u00efve \u540d\", 4 AS \"\u00e9\"")
+            << ""
+            << ""
+            << QByteArray("{\"header\":[\"\u540d\u524d\",\"Gr\u00f6\u00dfe\",\"na\u00efve \u540d\","
+                          "\"\u00e9\"],\"data\":[{\"\u540d\u524d\":\"1\",\"Gr\u00f6\u00dfe\":\"2\","
+                          "\"na\u00efve \u540d\":\"3\",\"\u00e9\":\"4\"}],\"footer\":\"F\"}");
         row("names, title and file name escaped")
             << "SELECT * FROM \"odd names\""
             << "Q \"4\"\\"
@@ -228,23 +274,25 @@ void TestReportDocument::runFailures_data()
     QTest::addColumn<QString>("sql");
     QTest::addColumn<QString>("inDescription");
     QTest::addColumn<bool>("connectionKept");
+    // A statement that ran takes its footer number, whether or not its result can be read.
+    QTest::addColumn<bool>("footerDrawn");
 
     const QString good = sqliteConnectionString(m_db);
     QTest::newRow("missing table") << good << "SELECT * FROM nowhere"
-                                   << "no such table" << true;
+                                   << "no such table" << true << false;
     QTest::newRow("syntax") << good << "SELEC 1"
-                            << "syntax error" << true;
+                            << "syntax error" << true << false;
     QTest::newRow("statement without rows") << good << "UPDATE people SET name = name WHERE id = 0"
-                                            << "no rows" << true;
+                                            << "no rows" << true << true;
     // Row 2 fails only when it is fetched, with half the document already written.
     QTest::newRow("failure while reading")
         << good + "StepAPI=1;"
         << "SELECT CASE WHEN id = 2 THEN abs(-9223372036854775807 - 1) ELSE id END FROM people"
-        << "overflow" << true;
+        << "overflow" << true << true;
     QTest::newRow("database cannot be opened")
         << "DRIVER={SQLite3};Database=/nonexistent/dir/x.db;NoCreat=1;"
         << "SELECT 1"
-        << "" << false;
+        << "" << false << false;
 }
 
 void TestReportDocument::runFailures()
@@ -253,7 +301,12 @@ void TestReportDocument::runFailures()
     QFETCH(QString, sql);
     QFETCH(QString, inDescription);
     QFETCH(bool, connectionKept);
+    QFETCH(bool, footerDrawn);
 
+    footerRandom().reset();
+    FooterRandom expected;
+    if (footerDrawn)
+        expected.next();
     QStringList prompts, boxTexts;
     ReportRunHost host;
     host.prompting = [&](const QString& text) { prompts << text; };
@@ -275,8 +328,141 @@ void TestReportDocument::runFailures()
     QVERIFY2(boxTexts[0].contains(inDescription, Qt::CaseInsensitive), qPrintable(boxTexts[0]));
     QCOMPARE(prompts.value(0), QStringLiteral("Menghubungkan..."));
     QCOMPARE(bool(connection), connectionKept);
+    QCOMPARE(footerRandom().state(), expected.state());
     // Nothing of the half-written document is left behind.
     QCOMPARE(QDir(ReportSpoolFolder()).entryList({"tallyframe-report-*"}, QDir::Files), {});
+}
+
+// A private PostgreSQL cluster in the test's folder, on a free loopback port. As root it runs as
+// the postgres account, which PostgreSQL insists on.
+bool TestReportDocument::runAsPostgres(QStringList command, QString* why)
+{
+    if (::geteuid() == 0)
+        command = QStringList{QStringLiteral("runuser"), QStringLiteral("-u"),
+                              QStringLiteral("postgres"), QStringLiteral("--")} +
+                  command;
+    QProcess process;
+    process.setWorkingDirectory(m_pgRoot);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(command.takeFirst(), command);
+    if (process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit &&
+        process.exitCode() == 0)
+        return true;
+    *why = command.join(QLatin1Char(' ')) + QStringLiteral(": ") +
+           QString::fromLocal8Bit(process.readAll()).trimmed();
+    return false;
+}
+
+bool TestReportDocument::startPostgres(QString* why)
+{
+    if (!m_pgConnection.isEmpty())
+        return true;
+    const QStringList versions =
+        QDir(QStringLiteral("/usr/lib/postgresql")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    if (versions.isEmpty() || !QSqlDatabase::isDriverAvailable(QStringLiteral("QODBC"))) {
+        *why = QStringLiteral("PostgreSQL is not installed (postgresql, odbc-postgresql)");
+        return false;
+    }
+    m_pgBin = QStringLiteral("/usr/lib/postgresql/") + versions.last() + QStringLiteral("/bin");
+    m_pgRoot = m_dir.filePath(QStringLiteral("pg"));
+    QDir().mkpath(m_pgRoot + QStringLiteral("/sock"));
+    if (::geteuid() == 0) {
+        const passwd* account = ::getpwnam("postgres");
+        if (!account) {
+            *why = QStringLiteral("running as root, but there is no postgres account");
+            return false;
+        }
+        for (const QString& path : {m_dir.path(), m_pgRoot, m_pgRoot + QStringLiteral("/sock")})
+            ::chown(QFile::encodeName(path).constData(), account->pw_uid, account->pw_gid);
+    }
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    m_pgPort = probe.serverPort();
+    probe.close();
+    const QString port = QString::number(m_pgPort);
+    if (!runAsPostgres({m_pgBin + "/initdb", "-D", m_pgRoot + "/data", "-U", "report", "-E", "UTF8",
+                        "--no-locale", "-A", "trust"},
+                       why) ||
+        !runAsPostgres(
+            {m_pgBin + "/pg_ctl", "-D", m_pgRoot + "/data", "-l", m_pgRoot + "/log", "-w", "-o",
+             "-p " + port + " -c listen_addresses=127.0.0.1 -c fsync=off -k " + m_pgRoot + "/sock",
+             "start"},
+            why))
+        return false;
+    const QString script = QStringLiteral(
+        "ALTER DATABASE postgres SET timezone = 'UTC';"
+        "CREATE TABLE awkward (id int, d date, ts timestamp, tz timestamptz, tm time, "
+        "f float8, r float4, n numeric, b boolean);"
+        "INSERT INTO awkward VALUES "
+        "(1, '2026-12-07', '2026-12-07 10:15:00.5', '2026-12-07 10:15:00+07', '24:00:00', "
+        "'Infinity', 'NaN', 'NaN', true),"
+        "(2, '2024-02-29', '2024-02-29 23:59:59', '2024-02-29 23:59:59.999+00', '10:15:00.25', "
+        "0.1, 0.1, 12.50, false),"
+        "(3, NULL, NULL, NULL, NULL, '-Infinity', 1, -3, NULL);");
+    if (!runAsPostgres({m_pgBin + "/psql", "-X", "-q", "-v", "ON_ERROR_STOP=1", "-h", "127.0.0.1",
+                        "-p", port, "-U", "report", "-d", "postgres", "-c", script},
+                       why))
+        return false;
+    m_pgConnection = QStringLiteral("DRIVER={PostgreSQL Unicode};Server=127.0.0.1;Port=") + port +
+                     QStringLiteral(";Database=postgres;Uid=report;Pwd=;");
+    return true;
+}
+
+void TestReportDocument::cleanupTestCase()
+{
+    if (!m_pgConnection.isEmpty()) {
+        QString ignored;
+        runAsPostgres(
+            {m_pgBin + "/pg_ctl", "-D", m_pgRoot + "/data", "-m", "immediate", "-w", "stop"},
+            &ignored);
+    }
+}
+
+void TestReportDocument::postgres_data()
+{
+    QTest::addColumn<QByteArray>("fetch");
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QByteArray>("expected");
+    for (const QByteArray& fetch : {QByteArray("utf16"), QByteArray("utf8")}) {
+        const auto row = [&fetch](const char* tag) -> QTestData& {
+            return QTest::addRow("%s, %s", fetch.constData(), tag) << fetch;
+        };
+        row("non-ASCII column names")
+            << QString::fromUtf8("SELECT 1 AS \"\u540d\u524d\", 2 AS \"Gr\u00f6\u00dfe\", "
+                                 "3 AS \"\U0001F600\"")
+            << QByteArray("{\"header\":[\"\u540d\u524d\",\"Gr\u00f6\u00dfe\",\"\U0001F600\"],"
+                          "\"data\":[{\"\u540d\u524d\":\"1\",\"Gr\u00f6\u00dfe\":\"2\","
+                          "\"\U0001F600\":\"3\"}],\"footer\":\"F\"}");
+        // Special values that the platform's floating-point types hold but write otherwise.
+        row("values beyond the platform's forms")
+            << "SELECT * FROM awkward ORDER BY id"
+            << QByteArray(
+                   R"({"header":["id","d","ts","tz","tm","f","r","n","b"],"data":[)"
+                   R"({"id":"1","d":"2026-12-07","ts":"2026-12-07 10:15:00",)"
+                   R"("tz":"2026-12-07 03:15:00","tm":"24:00:00","f":"Infinity","r":"NaN",)"
+                   R"("n":"NaN","b":"True"},)"
+                   R"({"id":"2","d":"2024-02-29","ts":"2024-02-29 23:59:59",)"
+                   R"("tz":"2024-02-29 23:59:59","tm":"10:15:00","f":"0.1","r":"0.1",)"
+                   R"("n":"12.50","b":"False"},)"
+                   R"({"id":"3","d":"","ts":"","tz":"","tm":"","f":"-Infinity","r":"1","n":"-3",)"
+                   R"("b":""}],)"
+                   R"("footer":"F"})");
+    }
+}
+
+void TestReportDocument::postgres()
+{
+    QString why;
+    if (!startPostgres(&why))
+        QSKIP(qPrintable(QStringLiteral("no private PostgreSQL: ") + why));
+    QFETCH(QByteArray, fetch);
+    qputenv("TALLYFRAME_TEXT_FETCH", fetch);
+    QFETCH(QString, sql);
+    QFETCH(QByteArray, expected);
+    const QByteArray written = documentFor(sql, {}, {}, QStringLiteral("F"), m_pgConnection);
+    if (written != expected)
+        qWarning("%s", written.constData());
+    QCOMPARE(written, expected);
 }
 
 QTEST_MAIN(TestReportDocument)
