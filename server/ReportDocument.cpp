@@ -1,6 +1,8 @@
 // Reading report documents.
 #include "ReportDocument.h"
 
+#include "ReportView.h"
+
 #include <QJsonObject>
 
 std::optional<ReportDocument> ReportDocument::parse(const QByteArray& bytes)
@@ -50,9 +52,17 @@ QString ReportDocument::cell(qsizetype row, qsizetype column) const
 
 namespace {
 
+// A spreadsheet takes a cell that begins with one of these for a formula (or, with a tab or a
+// line break, shifts it); a leading apostrophe makes it text. Plain signed numbers stay numbers.
+bool looksLikeFormula(const QString& field)
+{
+    static const QString starts = QStringLiteral("=+-@\t\r");
+    return !field.isEmpty() && starts.contains(field.front()) && !ReportView::isPlainNumber(field);
+}
+
 void appendCsvField(QByteArray& out, const QString& field)
 {
-    const QByteArray bytes = field.toUtf8();
+    const QByteArray bytes = looksLikeFormula(field) ? '\'' + field.toUtf8() : field.toUtf8();
     const bool quote =
         bytes.contains('"') || bytes.contains(',') || bytes.contains('\r') || bytes.contains('\n');
     if (!quote) {
@@ -72,7 +82,8 @@ void appendCsvField(QByteArray& out, const QString& field)
 
 QByteArray ReportDocument::toCsv() const
 {
-    QByteArray out;
+    // The byte-order mark is how Excel on Windows knows the file is UTF-8.
+    QByteArray out = "\xEF\xBB\xBF";
     const auto appendRow = [&out](const QStringList& fields) {
         for (qsizetype i = 0; i < fields.size(); ++i) {
             if (i > 0)

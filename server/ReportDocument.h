@@ -24,8 +24,9 @@ public:
     // same name both show the value that JSON keeps for that name (the last one).
     QString cell(qsizetype row, qsizetype column) const;
 
-    // RFC 4180: CR LF line ends, a field quoted when it holds a quote, comma, CR or LF, the header
-    // row first.
+    // RFC 4180 in UTF-8 with a byte-order mark: CR LF line ends, a field quoted when it holds a
+    // quote, comma, CR or LF, the header row first; a field that a spreadsheet would run as a
+    // formula gets a leading apostrophe.
     QByteArray toCsv() const;
 
 private:

@@ -65,6 +65,34 @@ HttpReply envelopeReply(const QByteArray& envelope)
     return reply;
 }
 
+// The text an uploaded document carries back: the hand-out token at the end of its file name, or
+// of its title when the request had no file name to carry it.
+const QRegularExpression& tokenAtEnd()
+{
+    static const QRegularExpression pattern(QStringLiteral("~([0-9a-f]{32})$"));
+    return pattern;
+}
+
+// The document as stored: the bytes received with the token left out, as pieces of the received
+// bytes. A title that was nothing but the token leaves with its whole member, so that the stored
+// document reads exactly as if no token had travelled.
+QList<QByteArrayView> withoutToken(const QByteArray& document, const QString& token,
+                                   bool wholeTitle)
+{
+    const QByteArray cut = '~' + token.toLatin1();
+    const QByteArray member = "\"title\":\"" + cut + "\",";
+    qsizetype at = wholeTitle ? document.indexOf(member) : -1;
+    qsizetype length = member.size();
+    if (at < 0) {
+        at = document.indexOf(cut);
+        length = cut.size();
+    }
+    if (at < 0)
+        return {QByteArrayView(document)};
+    const QByteArrayView bytes(document);
+    return {bytes.first(at), bytes.sliced(at + length)};
+}
+
 QString randomHex(int digits)
 {
     QString text;
@@ -84,7 +112,8 @@ TallyServer::TallyServer(const QString& dataDir, QObject* parent)
     for (const QString& kind : FaultConfig::allKinds())
         m_stats.insert("fault_" + kind, 0);
     for (const char* key : {"faults_total", "api_requests", "handed_out", "flagged",
-                            "reports_received", "requests_queued"})
+                            "reports_received", "reports_refused", "requests_queued",
+                            "requests_refused", "lookups_failed", "lookups_throttled"})
         m_stats.insert(key, 0);
 
     const auto bind = [this](HttpReply (TallyServer::*member)(const QHttpServerRequest&)) {
@@ -104,8 +133,12 @@ TallyServer::TallyServer(const QString& dataDir, QObject* parent)
     addRoute("/api/save-json.php", Faults::Apply, bind(&TallyServer::saveReport));
     addRoute("/api/update_flag.php", Faults::Apply, bind(&TallyServer::updateFlag));
     addRoute("/api/queue_request.php", Faults::Exempt, bind(&TallyServer::queueRequest));
-    addRoute("/api/_stats", Faults::Exempt,
-             [this](const QHttpServerRequest&) { return HttpReply::text(statsText()); });
+    addRoute("/api/_stats", Faults::Exempt, [this](const QHttpServerRequest& request) {
+        // Counters tell an outsider how busy the service is and who polls: local eyes only.
+        if (!request.remoteAddress().isLoopback())
+            return HttpReply::text("Error: not found", 404);
+        return HttpReply::text(statsText());
+    });
     m_http.route("/api/app/<arg>", [this](const QString& name, const QHttpServerRequest& request,
                                           QHttpServerResponder&& responder) {
         dispatch(request, std::move(responder), Faults::Apply,
@@ -247,11 +280,19 @@ bool TallyServer::listen(const QHostAddress& address, quint16 port)
             m_error = QStringLiteral("the data store is not open");
         return false;
     }
-    const quint16 bound = m_http.listen(address, port);
-    if (bound == 0) {
-        m_error = QStringLiteral("cannot listen on %1 port %2").arg(address.toString()).arg(port);
+    auto* tcp = new GuardedTcpServer(m_limits, this);
+    if (!tcp->listen(address, port)) {
+        m_error = QStringLiteral("cannot listen on %1 port %2: %3")
+                      .arg(address.toString())
+                      .arg(port)
+                      .arg(tcp->errorString());
+        delete tcp;
         return false;
     }
+    connect(tcp, &GuardedTcpServer::refused, this, [this]() { count("requests_refused"); });
+    m_http.bind(tcp);
+    m_tcp = tcp;
+    const quint16 bound = tcp->serverPort();
     m_address = address;
     m_port = bound;
     return true;
@@ -281,6 +322,18 @@ QString TallyServer::errorString() const
 TallyStore& TallyServer::store()
 {
     return m_store;
+}
+
+void TallyServer::setLimits(const ConnectionLimits& limits)
+{
+    m_limits = limits;
+    if (m_tcp)
+        m_tcp->setLimits(limits);
+}
+
+const ConnectionLimits& TallyServer::limits() const
+{
+    return m_limits;
 }
 
 bool TallyServer::setFaults(const FaultConfig& faults)
@@ -313,21 +366,56 @@ QString TallyServer::statsText() const
 
 // --- profile look-ups --------------------------------------------------------------------------
 
+std::optional<TallyStore::Company> TallyServer::lookUp(const QHttpServerRequest& request,
+                                                       bool checkKey, HttpReply* refusal)
+{
+    const QString address = request.remoteAddress().toString();
+    if (m_lookupThrottle.isBlocked(address)) {
+        count("lookups_throttled");
+        *refusal = HttpReply::text("Error: too many failed look-ups, try again later", 429);
+        return std::nullopt;
+    }
+    const QString device = queryValue(request, "DeviceName");
+    auto company = m_store.companyByDevice(device);
+    const bool keyWrong = company && checkKey && company->apiKey != queryValue(request, "APIKey");
+    if (!company || keyWrong) {
+        count("lookups_failed");
+        // A device name alone hands out the API key: guessing names must stay slow.
+        if (m_lookupThrottle.recordFailure(address))
+            qCWarning(lcServer).noquote()
+                << "failed look-ups from" << address << "are throttled; the last asked for"
+                << request.url().path() << "with device" << device;
+        else
+            qCInfo(lcServer).noquote() << "failed look-up from" << address << "for device" << device
+                                       << (keyWrong ? "(wrong API key)" : "");
+    }
+    return company;
+}
+
 HttpReply TallyServer::apiKeyByDevice(const QHttpServerRequest& request)
 {
-    const auto company = m_store.companyByDevice(queryValue(request, "DeviceName"));
+    HttpReply refusal;
+    const auto company = lookUp(request, false, &refusal);
+    if (refusal.status != 200)
+        return refusal;
     return HttpReply::text(company ? company->apiKey : deviceNotFound);
 }
 
 HttpReply TallyServer::companyNameByDevice(const QHttpServerRequest& request)
 {
-    const auto company = m_store.companyByDevice(queryValue(request, "DeviceName"));
+    HttpReply refusal;
+    const auto company = lookUp(request, false, &refusal);
+    if (refusal.status != 200)
+        return refusal;
     return HttpReply::text(company ? company->name : deviceNotFound);
 }
 
 HttpReply TallyServer::telpByDevice(const QHttpServerRequest& request)
 {
-    const auto company = m_store.companyByDevice(queryValue(request, "DeviceName"));
+    HttpReply refusal;
+    const auto company = lookUp(request, true, &refusal);
+    if (refusal.status != 200)
+        return refusal;
     if (!company)
         return HttpReply::text("Error: telp not found");
     if (company->apiKey != queryValue(request, "APIKey"))
@@ -341,7 +429,10 @@ HttpReply TallyServer::connectionStringByDevice(const QHttpServerRequest& reques
 {
     // Refusals begin "Error" without a colon: the agent takes any answer with "Error:" for a
     // missing string and only looks at the refusal's words when the colon is absent.
-    const auto company = m_store.companyByDevice(queryValue(request, "DeviceName"));
+    HttpReply refusal;
+    const auto company = lookUp(request, true, &refusal);
+    if (refusal.status != 200)
+        return refusal;
     if (!company)
         return HttpReply::text("Error - company not found");
     if (company->apiKey != queryValue(request, "APIKey"))
@@ -353,7 +444,10 @@ HttpReply TallyServer::appHideByDevice(const QHttpServerRequest& request)
 {
     // The agent asks for the hide flag first, with the key it held before this load (none at
     // its first start), so the key is not checked here.
-    const auto company = m_store.companyByDevice(queryValue(request, "DeviceName"));
+    HttpReply refusal;
+    const auto company = lookUp(request, false, &refusal);
+    if (refusal.status != 200)
+        return refusal;
     return HttpReply::text(company && company->appHide != 0 ? "1" : "0");
 }
 
@@ -446,16 +540,21 @@ HttpReply TallyServer::nextReportRequest(const QHttpServerRequest& request)
     const auto company = m_store.companyByName(name);
     if (!company)
         return HttpReply::text("Error: company not found");
+    m_web->notePoll(company->id);
     const auto next = m_store.oldestPendingRequest(company->id);
     if (!next)
         return HttpReply::text("nothing");
-    // It stays pending, and is handed out again on every poll, until the agent flags it.
-    m_store.recordHandOut(*next);
+    // It stays pending, and is handed out again on every poll, until the agent flags it. The
+    // agent sends the file name back as it got it, so the name carries the request's token; a
+    // request without a name (the agent asks its user for one) carries it in the title.
+    const QString token = '~' + m_store.recordHandOut(*next);
     count("handed_out");
-    return HttpReply::text(
-        QStringLiteral("Urut:%1\n\nFileName:%2\n\nSQLstr:%3\n\nRptTitle: %4")
-            .arg(next->urut)
-            .arg(blockValue(next->fileName), blockValue(next->sql), blockValue(next->title)));
+    const bool named = !next->fileName.isEmpty();
+    return HttpReply::text(QStringLiteral("Urut:%1\n\nFileName:%2\n\nSQLstr:%3\n\nRptTitle: %4")
+                               .arg(next->urut)
+                               .arg(named ? blockValue(next->fileName) + token : QString(),
+                                    blockValue(next->sql),
+                                    blockValue(next->title) + (named ? QString() : token)));
 }
 
 HttpReply TallyServer::saveReport(const QHttpServerRequest& request)
@@ -467,18 +566,32 @@ HttpReply TallyServer::saveReport(const QHttpServerRequest& request)
     const auto parsed = ReportDocument::parse(document);
     if (!parsed)
         return HttpReply::text("Error: invalid report document", 400);
-    const auto target = m_store.requestForReport(parsed->fileName());
-    if (!target)
+    // Matched by the token alone: file names are the companies' own and repeat across them.
+    QString fileName = parsed->fileName(), title = parsed->title();
+    const QRegularExpressionMatch inName = tokenAtEnd().match(fileName);
+    const QRegularExpressionMatch inTitle = tokenAtEnd().match(title);
+    const QString token = inName.hasMatch() ? inName.captured(1) : inTitle.captured(1);
+    const auto target = m_store.requestByToken(token);
+    if (!target) {
+        count("reports_refused");
+        qCWarning(lcServer).noquote() << "report from" << request.remoteAddress().toString()
+                                      << "matches no handed-out request; refused";
         return HttpReply::text("Error: no pending request for this report", 404);
+    }
+    if (inName.hasMatch())
+        fileName.chop(inName.capturedLength());
+    else
+        title.chop(inTitle.capturedLength());
 
     TallyStore::Report info;
     info.companyId = target->companyId;
     info.urut = target->urut;
-    info.fileName = parsed->hasFileName() ? parsed->fileName() : target->fileName;
-    info.title = parsed->title().isEmpty() ? target->title : parsed->title();
+    info.fileName = parsed->hasFileName() ? fileName : target->fileName;
+    info.title = title.isEmpty() ? target->title : title;
     info.rowCount = parsed->rowCount();
     QString error;
-    if (m_store.addReport(info, document, &error) == 0)
+    const bool wholeTitle = !inName.hasMatch() && title.isEmpty();
+    if (m_store.addReport(info, withoutToken(document, token, wholeTitle), &error) == 0)
         return HttpReply::text("Error: report not stored", 500);
     count("reports_received");
     qCInfo(lcServer).noquote() << "report for Urut" << info.urut << info.rowCount << "rows,"
@@ -520,8 +633,11 @@ HttpReply TallyServer::queueRequest(const QHttpServerRequest& request)
     const auto company = apiKey.isEmpty() ? std::nullopt : m_store.companyByApiKey(apiKey);
     if (!company)
         return HttpReply::text(invalidApiKey, 403);
-    const qint64 urut = m_store.queueRequest(company->id, form.value("Sql"), form.value("FileName"),
-                                             form.value("Title"));
+    // An empty SQL or file name would have the agent ask its user on every poll.
+    const QString sql = form.value("Sql"), fileName = form.value("FileName").trimmed();
+    if (sql.trimmed().isEmpty() || fileName.isEmpty())
+        return HttpReply::text("Error: Sql and FileName are required", 400);
+    const qint64 urut = m_store.queueRequest(company->id, sql, fileName, form.value("Title"));
     if (urut == 0)
         return HttpReply::text("Error: request not stored", 500);
     count("requests_queued");

@@ -2,7 +2,9 @@
 // viewer pages, the product site pages, and the optional fault mode.
 #pragma once
 
+#include "FailureThrottle.h"
 #include "FaultInjector.h"
+#include "GuardedTcpServer.h"
 #include "HttpReply.h"
 #include "TallyStore.h"
 
@@ -10,6 +12,7 @@
 #include <QHttpServer>
 #include <QMap>
 #include <QObject>
+#include <QPointer>
 #include <functional>
 #include <memory>
 
@@ -28,6 +31,11 @@ public:
     QString baseUrl() const; // "http://127.0.0.1:PORT"
     QString errorString() const;
     TallyStore& store();
+
+    // Limits of body and header size, time and connections per address; for the next listen()
+    // and the connections that come after a change.
+    void setLimits(const ConnectionLimits& limits);
+    const ConnectionLimits& limits() const;
 
     // Refuses (false, errorString()) while listening on an address that is not loopback.
     bool setFaults(const FaultConfig& faults);
@@ -51,6 +59,10 @@ private:
                   Faults faults, const Handler& handler);
     void count(const QString& key, qint64 by = 1);
 
+    // The company a look-up names by its device; counts and throttles failures per address.
+    // A throttled address gets no company and a refusal.
+    std::optional<TallyStore::Company> lookUp(const QHttpServerRequest& request, bool checkKey,
+                                              HttpReply* refusal);
     HttpReply apiKeyByDevice(const QHttpServerRequest& request);
     HttpReply companyNameByDevice(const QHttpServerRequest& request);
     HttpReply telpByDevice(const QHttpServerRequest& request);
@@ -68,7 +80,10 @@ private:
     QHttpServer m_http;
     std::unique_ptr<WebApp> m_web;
     FaultInjector m_faults;
+    FailureThrottle m_lookupThrottle;
     QMap<QString, qint64> m_stats;
+    ConnectionLimits m_limits;
+    QPointer<GuardedTcpServer> m_tcp;
     QHostAddress m_address;
     quint16 m_port = 0;
     QString m_error;

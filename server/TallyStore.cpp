@@ -37,7 +37,12 @@ QDateTime fromMs(const QVariant& value)
 const char* const companyColumns = "id, name, api_key, telp, conn_str, device_name, app_hide";
 const char* const requestColumns =
     "urut, company_id, sql, file_name, title, done, times_handed_out, created, last_handed_out, "
-    "modified";
+    "modified, token";
+const char* const savedQueryColumns = "id, company_id, name, sql, file_name, title";
+
+// API keys, connection strings and reports: nothing in the data folder is anyone else's business.
+constexpr QFile::Permissions ownerOnlyDir = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+constexpr QFile::Permissions ownerOnlyFile = QFile::ReadOwner | QFile::WriteOwner;
 const char* const reportColumns =
     "id, company_id, urut, file_name, title, received, row_count, size";
 
@@ -67,6 +72,7 @@ TallyStore::Request requestFrom(const QSqlQuery& query)
     request.created = fromMs(query.value(7));
     request.lastHandedOut = fromMs(query.value(8));
     request.modified = fromMs(query.value(9));
+    request.token = query.value(10).toString();
     return request;
 }
 
@@ -82,6 +88,18 @@ TallyStore::Report reportFrom(const QSqlQuery& query)
     report.rowCount = query.value(6).toLongLong();
     report.size = query.value(7).toLongLong();
     return report;
+}
+
+TallyStore::SavedQuery savedQueryFrom(const QSqlQuery& query)
+{
+    TallyStore::SavedQuery saved;
+    saved.id = query.value(0).toLongLong();
+    saved.companyId = query.value(1).toLongLong();
+    saved.name = query.value(2).toString();
+    saved.sql = query.value(3).toString();
+    saved.fileName = query.value(4).toString();
+    saved.title = query.value(5).toString();
+    return saved;
 }
 
 } // namespace
@@ -111,13 +129,26 @@ bool TallyStore::open(QString* error)
         return false;
     };
     QDir dir;
-    if (!dir.mkpath(m_dataDir) || !dir.mkpath(appDir()) || !dir.mkpath(m_dataDir + "/reports"))
-        return fail(QStringLiteral("cannot create the data folder %1").arg(m_dataDir));
+    for (const QString& path : {m_dataDir, appDir(), m_dataDir + "/reports"}) {
+        if (!dir.mkpath(path) || !QFile::setPermissions(path, ownerOnlyDir))
+            return fail(QStringLiteral("cannot create the data folder %1").arg(path));
+    }
+    // SQLite gives its journal files the database file's permissions.
+    const QString dbPath = m_dataDir + "/service.db";
+    {
+        QFile dbFile(dbPath);
+        if (!dbFile.open(QIODevice::ReadWrite) || !dbFile.setPermissions(ownerOnlyFile))
+            return fail(QStringLiteral("cannot create %1: %2").arg(dbPath, dbFile.errorString()));
+    }
+    for (const char* suffix : {"-wal", "-shm"}) {
+        if (QFile::exists(dbPath + suffix))
+            QFile::setPermissions(dbPath + suffix, ownerOnlyFile);
+    }
 
     QSqlDatabase db = QSqlDatabase::contains(m_connectionName)
                           ? QSqlDatabase::database(m_connectionName, false)
                           : QSqlDatabase::addDatabase("QSQLITE", m_connectionName);
-    db.setDatabaseName(m_dataDir + "/service.db");
+    db.setDatabaseName(dbPath);
     // The admin commands of the executable may write while a server runs on the same folder.
     db.setConnectOptions("QSQLITE_BUSY_TIMEOUT=5000");
     if (!db.open())
@@ -160,12 +191,38 @@ bool TallyStore::open(QString* error)
         " row_count INTEGER NOT NULL,"
         " size INTEGER NOT NULL)",
         "CREATE INDEX IF NOT EXISTS reports_company ON reports(company_id, id)",
+        "CREATE TABLE IF NOT EXISTS saved_queries ("
+        " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+        " company_id INTEGER NOT NULL REFERENCES companies(id),"
+        " name TEXT NOT NULL,"
+        " sql TEXT NOT NULL,"
+        " file_name TEXT NOT NULL,"
+        " title TEXT NOT NULL,"
+        " UNIQUE (company_id, name))",
+    };
+    const auto exec = [&db](const QString& statement) {
+        QSqlQuery query(db);
+        return query.exec(statement) ? QString() : query.lastError().text();
     };
     for (const QString& statement : schema) {
-        QSqlQuery query(db);
-        if (!query.exec(statement))
-            return fail(QStringLiteral("cannot prepare %1: %2")
-                            .arg(db.databaseName(), query.lastError().text()));
+        const QString problem = exec(statement);
+        if (!problem.isEmpty())
+            return fail(QStringLiteral("cannot prepare %1: %2").arg(db.databaseName(), problem));
+    }
+    // Data folders from before hand-out tokens get the column; their requests get a token at
+    // their next hand-out.
+    QSqlQuery columns(db);
+    bool hasToken = false;
+    columns.exec("PRAGMA table_info(requests)");
+    while (columns.next())
+        hasToken = hasToken || columns.value(1).toString() == QLatin1String("token");
+    columns.finish();
+    for (const QString& statement :
+         {hasToken ? QString() : QStringLiteral("ALTER TABLE requests ADD COLUMN token TEXT"),
+          QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS requests_token ON requests(token)")}) {
+        const QString problem = statement.isEmpty() ? QString() : exec(statement);
+        if (!problem.isEmpty())
+            return fail(QStringLiteral("cannot prepare %1: %2").arg(db.databaseName(), problem));
     }
     return true;
 }
@@ -280,9 +337,9 @@ bool TallyStore::updateCompany(const Company& company)
 qint64 TallyStore::queueRequest(qint64 companyId, const QString& sql, const QString& fileName,
                                 const QString& title)
 {
-    auto query = run("INSERT INTO requests (company_id, sql, file_name, title, created)"
-                     " VALUES (?, ?, ?, ?, ?)",
-                     {companyId, sql, fileName, title, nowMs()});
+    auto query = run("INSERT INTO requests (company_id, sql, file_name, title, created, token)"
+                     " VALUES (?, ?, ?, ?, ?, ?)",
+                     {companyId, sql, fileName, title, nowMs(), newApiKey()});
     return query ? query->lastInsertId().toLongLong() : 0;
 }
 
@@ -319,14 +376,17 @@ std::optional<TallyStore::Request> TallyStore::oldestPendingRequest(qint64 compa
     return requestWhere("company_id = ? AND done = 0 ORDER BY urut LIMIT 1", {companyId});
 }
 
-void TallyStore::recordHandOut(const Request& request)
+QString TallyStore::recordHandOut(const Request& request)
 {
+    const QString token = request.token.isEmpty() ? newApiKey() : request.token;
     // handout_seq orders hand-outs strictly even within one millisecond.
     run("UPDATE requests SET times_handed_out = times_handed_out + 1, last_handed_out = ?,"
-        " handout_seq = (SELECT IFNULL(MAX(handout_seq), 0) + 1 FROM requests) WHERE urut = ?",
-        {nowMs(), request.urut});
+        " handout_seq = (SELECT IFNULL(MAX(handout_seq), 0) + 1 FROM requests),"
+        " token = ? WHERE urut = ?",
+        {nowMs(), token, request.urut});
     run("UPDATE companies SET last_handed_urut = ? WHERE id = ?",
         {request.urut, request.companyId});
+    return token;
 }
 
 std::optional<qint64> TallyStore::lastHandedOutUrut(qint64 companyId) const
@@ -353,15 +413,11 @@ bool TallyStore::deletePendingRequest(qint64 companyId, qint64 urut)
     return query && query->numRowsAffected() == 1;
 }
 
-std::optional<TallyStore::Request> TallyStore::requestForReport(const QString& fileName) const
+std::optional<TallyStore::Request> TallyStore::requestByToken(const QString& token) const
 {
-    const QString pending =
-        "done = 0 AND handout_seq IS NOT NULL AND file_name = ? ORDER BY handout_seq DESC LIMIT 1";
-    if (auto match = requestWhere(pending, {fileName}))
-        return match;
-    if (!fileName.isEmpty())
-        return requestWhere(pending, {QString("")});
-    return std::nullopt;
+    if (token.isEmpty())
+        return std::nullopt;
+    return requestWhere("done = 0 AND handout_seq IS NOT NULL AND token = ?", {token});
 }
 
 QString TallyStore::reportPath(qint64 id) const
@@ -371,6 +427,15 @@ QString TallyStore::reportPath(qint64 id) const
 
 qint64 TallyStore::addReport(const Report& info, const QByteArray& document, QString* error)
 {
+    return addReport(info, QList<QByteArrayView>{document}, error);
+}
+
+qint64 TallyStore::addReport(const Report& info, const QList<QByteArrayView>& pieces,
+                             QString* error)
+{
+    qint64 size = 0;
+    for (const QByteArrayView piece : pieces)
+        size += piece.size();
     const auto fail = [error](const QString& message) -> qint64 {
         qCWarning(lcStore).noquote() << message;
         if (error)
@@ -381,10 +446,10 @@ qint64 TallyStore::addReport(const Report& info, const QByteArray& document, QSt
     if (!db.transaction())
         return fail(QStringLiteral("cannot start a transaction: %1").arg(db.lastError().text()));
     const qint64 received = info.received.isValid() ? info.received.toMSecsSinceEpoch() : nowMs();
-    auto query = run("INSERT INTO reports (company_id, urut, file_name, title, received, row_count,"
-                     " size) VALUES (?, ?, ?, ?, ?, ?, ?)",
-                     {info.companyId, info.urut, info.fileName, info.title, received, info.rowCount,
-                      qint64(document.size())});
+    auto query =
+        run("INSERT INTO reports (company_id, urut, file_name, title, received, row_count,"
+            " size) VALUES (?, ?, ?, ?, ?, ?, ?)",
+            {info.companyId, info.urut, info.fileName, info.title, received, info.rowCount, size});
     if (!query) {
         db.rollback();
         return fail(QStringLiteral("cannot record the report"));
@@ -394,8 +459,10 @@ qint64 TallyStore::addReport(const Report& info, const QByteArray& document, QSt
 
     // The row becomes visible only together with a complete file.
     QSaveFile file(reportPath(id));
-    if (!file.open(QIODevice::WriteOnly) || file.write(document) != document.size() ||
-        !file.commit()) {
+    bool written = file.open(QIODevice::WriteOnly);
+    for (const QByteArrayView piece : pieces)
+        written = written && file.write(piece.data(), piece.size()) == piece.size();
+    if (!written || !file.commit() || !QFile::setPermissions(reportPath(id), ownerOnlyFile)) {
         db.rollback();
         return fail(QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString()));
     }
@@ -439,4 +506,56 @@ std::optional<TallyStore::Report> TallyStore::report(qint64 id) const
     }
     report->document = file.readAll();
     return report;
+}
+
+QHash<qint64, qint64> TallyStore::latestReportByUrut(qint64 companyId) const
+{
+    QHash<qint64, qint64> latest;
+    auto query =
+        run("SELECT urut, MAX(id) FROM reports WHERE company_id = ? GROUP BY urut", {companyId});
+    while (query && query->next())
+        latest.insert(query->value(0).toLongLong(), query->value(1).toLongLong());
+    return latest;
+}
+
+qint64 TallyStore::saveQuery(const SavedQuery& saved)
+{
+    auto query = run("INSERT INTO saved_queries (company_id, name, sql, file_name, title)"
+                     " VALUES (?, ?, ?, ?, ?) ON CONFLICT (company_id, name) DO UPDATE SET"
+                     " sql = excluded.sql, file_name = excluded.file_name, title = excluded.title",
+                     {saved.companyId, saved.name, saved.sql, saved.fileName, saved.title});
+    if (!query)
+        return 0;
+    query.reset();
+    auto id = run("SELECT id FROM saved_queries WHERE company_id = ? AND name = ?",
+                  {saved.companyId, saved.name});
+    return id && id->next() ? id->value(0).toLongLong() : 0;
+}
+
+QList<TallyStore::SavedQuery> TallyStore::savedQueries(qint64 companyId) const
+{
+    QList<SavedQuery> list;
+    auto query = run(QStringLiteral("SELECT %1 FROM saved_queries WHERE company_id = ?"
+                                    " ORDER BY name COLLATE NOCASE, id")
+                         .arg(QLatin1String(savedQueryColumns)),
+                     {companyId});
+    while (query && query->next())
+        list.append(savedQueryFrom(*query));
+    return list;
+}
+
+std::optional<TallyStore::SavedQuery> TallyStore::savedQuery(qint64 companyId, qint64 id) const
+{
+    auto query = run(QStringLiteral("SELECT %1 FROM saved_queries WHERE company_id = ? AND id = ?")
+                         .arg(QLatin1String(savedQueryColumns)),
+                     {companyId, id});
+    if (!query || !query->next())
+        return std::nullopt;
+    return savedQueryFrom(*query);
+}
+
+bool TallyStore::deleteSavedQuery(qint64 companyId, qint64 id)
+{
+    auto query = run("DELETE FROM saved_queries WHERE company_id = ? AND id = ?", {companyId, id});
+    return query && query->numRowsAffected() == 1;
 }

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QVariant>
@@ -55,6 +56,9 @@ public:
         QDateTime created;
         QDateTime lastHandedOut; // invalid until the first hand-out
         QDateTime modified;      // last flag change
+        // 32 hexadecimal digits handed out with the request and expected back with its report;
+        // the only thing an upload is matched by.
+        QString token;
     };
     // Returns the new request's Urut, 0 on failure.
     qint64 queueRequest(qint64 companyId, const QString& sql, const QString& fileName,
@@ -62,14 +66,13 @@ public:
     QList<Request> requests(qint64 companyId) const; // newest first
     std::optional<Request> request(qint64 urut) const;
     std::optional<Request> oldestPendingRequest(qint64 companyId) const;
-    void recordHandOut(const Request& request);
+    // Returns the request's token, made at the first hand-out of a request stored without one.
+    QString recordHandOut(const Request& request);
     std::optional<qint64> lastHandedOutUrut(qint64 companyId) const;
     bool setRequestDone(qint64 urut, bool done, bool touchModified);
     bool deletePendingRequest(qint64 companyId, qint64 urut);
-    // The request an uploaded document answers: the pending request handed out most recently with
-    // that file name; failing that, the one handed out most recently with no file name (the agent
-    // asks its user for a name then, and the document carries that name).
-    std::optional<Request> requestForReport(const QString& fileName) const;
+    // The pending, handed-out request that carries this token.
+    std::optional<Request> requestByToken(const QString& token) const;
 
     struct Report
     {
@@ -84,6 +87,26 @@ public:
     };
     // Stores the document bytes as they are; returns the report id, 0 on failure.
     qint64 addReport(const Report& info, const QByteArray& document, QString* error = nullptr);
+    // The same, with the document given as pieces written one after the other, so that a large
+    // upload with a few bytes left out is never copied in memory.
+    qint64 addReport(const Report& info, const QList<QByteArrayView>& pieces,
+                     QString* error = nullptr);
+    // The newest report of each request of a company, by Urut.
+    QHash<qint64, qint64> latestReportByUrut(qint64 companyId) const;
+
+    // Queries kept under a name in the editor, to be run again in one click.
+    struct SavedQuery
+    {
+        qint64 id = 0;
+        qint64 companyId = 0;
+        QString name, sql, fileName, title;
+    };
+    // Saving under a name the company already uses replaces that query. Returns the id, 0 on
+    // failure.
+    qint64 saveQuery(const SavedQuery& query);
+    QList<SavedQuery> savedQueries(qint64 companyId) const; // by name
+    std::optional<SavedQuery> savedQuery(qint64 companyId, qint64 id) const;
+    bool deleteSavedQuery(qint64 companyId, qint64 id);
     QList<Report> reports(qint64 companyId) const; // newest first, without documents
     std::optional<Report> report(qint64 id) const; // with its document
     std::optional<Report> reportInfo(qint64 id) const;

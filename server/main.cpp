@@ -92,6 +92,9 @@ int queue(TallyStore& store, const QStringList& args)
     const auto company = store.companyByApiKey(args.at(1));
     if (!company)
         return fail("unknown API key");
+    // An empty SQL or file name would have the agent ask its user on every poll.
+    if (args.at(2).trimmed().isEmpty() || args.at(3).trimmed().isEmpty())
+        return fail("SQL and FILENAME must not be empty");
     const qint64 urut = store.queueRequest(company->id, args.at(2), args.at(3), args.at(4));
     if (urut == 0)
         return fail("the request could not be stored");
@@ -146,8 +149,14 @@ int main(int argc, char* argv[])
     const QCommandLineOption delayOption("fault-delay", "Seconds the delay fault waits.", "S",
                                          "20");
     const QCommandLineOption seedOption("seed", "Seed of the fault choice.", "N");
-    parser.addOptions(
-        {listenOption, portOption, dataOption, rateOption, faultsOption, delayOption, seedOption});
+    const QCommandLineOption maxBodyOption(
+        "max-body-mib", "Largest request body (a report upload) in MiB; larger ones get 413.",
+        "MIB", QString::number(ConnectionLimits().maxBodyBytes >> 20));
+    const QCommandLineOption maxConnectionsOption(
+        "max-connections", "Open connections allowed per client address.", "N",
+        QString::number(ConnectionLimits().maxConnectionsPerAddress));
+    parser.addOptions({listenOption, portOption, dataOption, rateOption, faultsOption, delayOption,
+                       seedOption, maxBodyOption, maxConnectionsOption});
     parser.addPositionalArgument("command", "add-company, queue or publish, with its arguments.",
                                  "[command args...]");
     parser.process(app);
@@ -206,7 +215,16 @@ int main(int argc, char* argv[])
                      faults.seed);
     }
 
+    ConnectionLimits limits;
+    limits.maxBodyBytes = parser.value(maxBodyOption).toLongLong(&isNumber) << 20;
+    if (!isNumber || limits.maxBodyBytes <= 0)
+        return fail("--max-body-mib needs a positive whole number");
+    limits.maxConnectionsPerAddress = parser.value(maxConnectionsOption).toInt(&isNumber);
+    if (!isNumber || limits.maxConnectionsPerAddress <= 0)
+        return fail("--max-connections needs a positive whole number");
+
     TallyServer server(dataDir);
+    server.setLimits(limits);
     server.setFaults(faults);
     if (!server.listen(address, quint16(port)))
         return fail(server.errorString());

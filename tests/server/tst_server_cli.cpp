@@ -52,6 +52,9 @@ private slots:
         QCOMPARE(command({"add-company", "toko", "CC:DD", "x"}).first, 1); // name taken
         QCOMPARE(command({"add-company", "Lain", "AA:BB", "x"}).first, 1); // device taken
         QCOMPARE(command({"queue", "wrong", "SELECT 1", "f", "t"}).first, 1);
+        // An empty SQL or file name would have the agent ask its user on every poll.
+        QCOMPARE(command({"queue", key, " ", "f", "t"}).first, 1);
+        QCOMPARE(command({"queue", key, "SELECT 1", "", "t"}).first, 1);
         QCOMPARE(command({"queue", key, "SELECT 1", "f", "t"}),
                  std::make_pair(0, QByteArray("1\n")));
     }

@@ -32,6 +32,7 @@ class TestServerFaults : public QObject
     std::unique_ptr<HttpTestClient> m_http;
     qint64 m_urut = 0;
     QByteArray m_requestText;
+    QByteArray m_token;
 
     void start(const FaultConfig& config)
     {
@@ -42,8 +43,9 @@ class TestServerFaults : public QObject
         m_http = std::make_unique<HttpTestClient>(m_server->baseUrl());
         const auto company = m_server->store().createCompany("Toko", "DEV", "", "", 0, "key");
         m_urut = m_server->store().queueRequest(company.id, "SELECT 1", "f", "Title");
-        m_requestText = "Urut:" + QByteArray::number(m_urut) +
-                        "\n\nFileName:f\n\nSQLstr:SELECT 1\n\nRptTitle: Title";
+        m_token = m_server->store().request(m_urut)->token.toLatin1();
+        m_requestText = "Urut:" + QByteArray::number(m_urut) + "\n\nFileName:f~" + m_token +
+                        "\n\nSQLstr:SELECT 1\n\nRptTitle: Title";
     }
 
     QList<int> statuses(int count)
@@ -72,7 +74,7 @@ private slots:
         QTest::newRow("500") << "500" << false << 500 << "Internal Server Error" << 0;
         QTest::newRow("201") << "201" << false << 201 << "normal" << 1;
         QTest::newRow("garbage") << "garbage" << false << 200 << "other" << 1;
-        QTest::newRow("half") << "half" << false << 200 << "Urut:URUT\n\nFileName:f" << 1;
+        QTest::newRow("half") << "half" << false << 200 << "Urut:URUT\n\nFileName:f~TOKEN" << 1;
         QTest::newRow("truncate") << "truncate" << true << 0 << "" << 1;
         QTest::newRow("drop") << "drop" << true << 0 << "" << 0;
     }
@@ -96,7 +98,9 @@ private slots:
                 QVERIFY(result.body != m_requestText && !result.body.isEmpty());
             else
                 QCOMPARE(QString::fromUtf8(result.body),
-                         QString(body).replace("URUT", QString::number(m_urut)));
+                         QString(body)
+                             .replace("URUT", QString::number(m_urut))
+                             .replace("TOKEN", QString::fromLatin1(m_token)));
         }
         const QMap<QString, qint64> stats = m_server->stats();
         // The client may try a dropped request again by itself; each try is dropped and counted.
