@@ -264,8 +264,7 @@ HttpReply WebApp::login(const QHttpServerRequest& request, const FormFields& for
     m_sessions.insert(token, {company->id, QDateTime::currentDateTimeUtc(), randomToken()});
     qCInfo(lcServer).noquote() << "web login of" << company->name;
     return HttpReply::redirect(page.path.toUtf8())
-        .withHeader("Set-Cookie", cookieHeader(request, sessionCookie, token, "Lax"))
-        .withHeader("Set-Cookie", cookieHeader(request, loginCookie, {}, "Strict"));
+        .withHeader("Set-Cookie", cookieHeader(request, sessionCookie, token, "Lax"));
 }
 
 HttpReply WebApp::logout(const QHttpServerRequest& request)

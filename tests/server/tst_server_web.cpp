@@ -2,12 +2,16 @@
 // downloads.
 #include "HttpTestClient.h"
 #include "ReportDocument.h"
+#include "ReportView.h"
 #include "TallyServer.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -33,6 +37,23 @@ QByteArray form(const QList<std::pair<QString, QString>>& fields)
     return body;
 }
 
+// The form token of a page, as a browser would send it back.
+QByteArray formToken(const QByteArray& page)
+{
+    static const QRegularExpression field("name=\"csrf\" value=\"([0-9a-f]{64})\"");
+    return field.match(QString::fromUtf8(page)).captured(1).toLatin1();
+}
+
+// "tf_login=..." out of the Set-Cookie headers of a login page.
+QByteArray loginCookieOf(const HttpResult& page)
+{
+    for (const QByteArray& line : page.header("Set-Cookie").split('\n')) {
+        if (line.startsWith("tf_login="))
+            return line.split(';').value(0);
+    }
+    return {};
+}
+
 } // namespace
 
 class TestServerWeb : public QObject
@@ -46,11 +67,33 @@ class TestServerWeb : public QObject
 
     TallyStore& store() { return m_server->store(); }
 
-    QByteArray signIn(const QString& company, const QString& key)
+    // As a browser does it: the login page sets the form's cookie and token, the form is posted
+    // with both. Returns the session cookie.
+    QByteArray signIn(const QString& company, const QString& key, HttpResult* answer = nullptr,
+                      const QString& path = "/api/ReportQ.php")
     {
-        const HttpResult result = m_http->post(
-            "/api/ReportQ.php", form({{"action", "login"}, {"company", company}, {"apikey", key}}));
+        const HttpResult page = m_http->get(path);
+        const HttpResult result = m_http->post(path,
+                                               form({{"action", "login"},
+                                                     {"company", company},
+                                                     {"apikey", key},
+                                                     {"csrf", formToken(page.body)}}),
+                                               {}, loginCookieOf(page));
+        if (answer)
+            *answer = result;
         return result.sessionCookie();
+    }
+
+    // The session's form token, read from the editor page.
+    QByteArray tokenOf(const QByteArray& cookie)
+    {
+        return formToken(m_http->get("/api/ReportQ.php", cookie).body);
+    }
+
+    HttpResult editorPost(const QByteArray& cookie, QList<std::pair<QString, QString>> fields)
+    {
+        fields.append({"csrf", QString::fromLatin1(tokenOf(cookie))});
+        return m_http->post("/api/ReportQ.php", form(fields), {}, cookie);
     }
 
     qint64 addReport(qint64 companyId, const QByteArray& document, const QString& title = "T",
@@ -84,8 +127,8 @@ private slots:
 
     void loginSetsHttpOnlySessionCookie()
     {
-        const HttpResult login =
-            m_http->post("/api/ReportQ.php", "action=login&company=toko+maju&apikey=key-toko");
+        HttpResult login;
+        signIn("toko maju", "key-toko", &login);
         QCOMPARE(login.status, 303);
         QCOMPARE(login.header("Location"), QByteArray("/api/ReportQ.php"));
         const QByteArray setCookie = login.header("Set-Cookie");
@@ -126,17 +169,17 @@ private slots:
     {
         QFETCH(QString, company);
         QFETCH(QString, key);
-        const HttpResult result = m_http->post(
-            "/api/report.php", form({{"action", "login"}, {"company", company}, {"apikey", key}}));
+        HttpResult result;
+        signIn(company, key, &result, "/api/report.php");
         QCOMPARE(result.status, 200);
         QVERIFY(result.body.contains("id=\"login-error\""));
-        QVERIFY(result.header("Set-Cookie").isEmpty());
+        QVERIFY(!result.header("Set-Cookie").contains("tf_session"));
     }
 
     void logoutEndsSession()
     {
         const QByteArray cookie = signIn("Toko Maju", "key-toko");
-        const HttpResult logout = m_http->post("/api/ReportQ.php", "action=logout", {}, cookie);
+        const HttpResult logout = editorPost(cookie, {{"action", "logout"}});
         QCOMPARE(logout.status, 303);
         QVERIFY(logout.header("Set-Cookie").contains("Max-Age=0"));
         QVERIFY(m_http->get("/api/ReportQ.php", cookie).body.contains("id=\"login-form\""));
@@ -160,7 +203,7 @@ private slots:
         const QByteArray view =
             m_http->get(QStringLiteral("/api/report.php?id=%1").arg(id), cookie).body;
         QVERIFY(view.contains("<td>&lt;b&gt;x&lt;/b&gt;</td>"));
-        QVERIFY(view.contains("<th>&lt;u&gt;c&lt;/u&gt;</th>"));
+        QVERIFY(view.contains(">&lt;u&gt;c&lt;/u&gt;</a></th>"));
         QVERIFY(view.contains("&lt;script&gt;alert(1)&lt;/script&gt;"));
         QVERIFY(view.contains("&quot;&gt;&lt;img src=x&gt;"));
         for (const char* raw : {"<b>x</b>", "<i>t</i>", "<u>c</u>", "<script>alert", "<img"})
@@ -203,8 +246,10 @@ private slots:
                       signIn("Toko Maju", "key-toko"))
                 .body;
         QCOMPARE(int(body.count("<td class=\"rownum\">")), rows);
-        QVERIFY(body.contains(
-            QStringLiteral("<td class=\"rownum\">%1</td><td>%1</td>").arg(firstRow).toUtf8()));
+        QVERIFY(body.contains(QStringLiteral("<td class=\"rownum\">%1</td><td class=\"num\" "
+                                             "data-v=\"%1\">%1</td>")
+                                  .arg(firstRow)
+                                  .toUtf8()));
         QCOMPARE(body.contains("id=\"page-next\""), hasNext);
         QCOMPARE(body.contains("id=\"page-prev\""), firstRow > 1);
         QVERIFY(body.contains("id=\"report-rows\">450<"));
@@ -234,6 +279,15 @@ private slots:
         QTest::newRow("quote") << "say \"hi\"" << QByteArray("\"say \"\"hi\"\"\"");
         QTest::newRow("line break") << "a\r\nb" << QByteArray("\"a\r\nb\"");
         QTest::newRow("non-ASCII") << "Café" << QString("Café").toUtf8();
+        // Spreadsheets run cells that begin like a formula.
+        QTest::newRow("formula") << "=HYPERLINK(\"x\")" << QByteArray("\"'=HYPERLINK(\"\"x\"\")\"");
+        QTest::newRow("plus") << "+1+2" << QByteArray("'+1+2");
+        QTest::newRow("minus") << "-2+3" << QByteArray("'-2+3");
+        QTest::newRow("at") << "@SUM(A1)" << QByteArray("'@SUM(A1)");
+        QTest::newRow("tab") << "\t=1" << QByteArray("'\t=1");
+        QTest::newRow("negative number stays a number") << "-12.5" << QByteArray("-12.5");
+        QTest::newRow("signed number stays a number") << "+62" << QByteArray("+62");
+        QTest::newRow("formula sign inside") << "a=b" << QByteArray("a=b");
     }
 
     void csv()
@@ -245,7 +299,9 @@ private slots:
                 QJsonObject{{"header", QJsonArray{"id", "v,x"}},
                             {"data", QJsonArray{QJsonObject{{"id", "1"}, {"v,x", value}}}}})
                 .toJson(QJsonDocument::Compact);
-        QCOMPARE(ReportDocument::parse(doc)->toCsv(), "id,\"v,x\"\r\n1," + field + "\r\n");
+        // UTF-8 with a byte-order mark, for Excel on Windows.
+        QCOMPARE(ReportDocument::parse(doc)->toCsv(),
+                 "\xEF\xBB\xBFid,\"v,x\"\r\n1," + field + "\r\n");
     }
 
     void downloads()
@@ -261,7 +317,7 @@ private slots:
         QCOMPARE(csv.header("Content-Disposition"),
                  QByteArray("attachment; filename=\"penjualan_harian_2024.csv\"; "
                             "filename*=UTF-8''penjualan%20harian%2F2024.csv"));
-        QCOMPARE(csv.body, QByteArray("n\r\n1\r\n2\r\n3\r\n"));
+        QCOMPARE(csv.body, QByteArray("\xEF\xBB\xBFn\r\n1\r\n2\r\n3\r\n"));
 
         const HttpResult json =
             m_http->get(QStringLiteral("/api/report.php?id=%1&format=json").arg(id), cookie);
@@ -276,12 +332,10 @@ private slots:
     void queueAndDeleteInEditor()
     {
         const QByteArray cookie = signIn("Toko Maju", "key-toko");
-        const HttpResult queued = m_http->post("/api/ReportQ.php",
-                                               form({{"action", "queue"},
-                                                     {"sql", "SELECT 'é'\r\nFROM t"},
-                                                     {"file", " f "},
-                                                     {"title", "Café"}}),
-                                               {}, cookie);
+        const HttpResult queued = editorPost(cookie, {{"action", "queue"},
+                                                      {"sql", "SELECT 'é'\r\nFROM t"},
+                                                      {"file", " f "},
+                                                      {"title", "Café"}});
         QCOMPARE(queued.status, 303);
         QList<TallyStore::Request> requests = store().requests(m_toko.id);
         QCOMPARE(requests.size(), 1);
@@ -297,9 +351,7 @@ private slots:
         const qint64 done = store().queueRequest(m_toko.id, "SELECT 2", "g", "G");
         store().setRequestDone(done, true, false);
         for (const qint64 target : {urut, done})
-            m_http->post("/api/ReportQ.php",
-                         form({{"action", "delete"}, {"urut", QString::number(target)}}), {},
-                         cookie);
+            editorPost(cookie, {{"action", "delete"}, {"urut", QString::number(target)}});
         requests = store().requests(m_toko.id);
         QCOMPARE(requests.size(), 1);
         QCOMPARE(requests.at(0).urut, done);
@@ -307,6 +359,354 @@ private slots:
         // A session cannot queue for another company, nor without a session at all.
         m_http->post("/api/ReportQ.php", form({{"action", "queue"}, {"sql", "x"}}));
         QCOMPARE(store().requests(m_toko.id).size(), 1);
+    }
+
+    void foreignPostsRefused_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("token");     // SESSION: the session's, LOGIN: the login page's
+        QTest::addColumn<QByteArray>("origin"); // sent as Origin, or Referer when it has a path
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("queue, right token") << "queue"
+                                            << "SESSION" << QByteArray() << true;
+        QTest::newRow("queue, same origin") << "queue"
+                                            << "SESSION" << QByteArray("SELF") << true;
+        QTest::newRow("queue, no token") << "queue"
+                                         << "" << QByteArray() << false;
+        QTest::newRow("queue, wrong token")
+            << "queue" << QString(64, QChar('a')) << QByteArray() << false;
+        QTest::newRow("queue, login token") << "queue"
+                                            << "LOGIN" << QByteArray() << false;
+        QTest::newRow("queue, other origin")
+            << "queue"
+            << "SESSION" << QByteArray("http://evil.example") << false;
+        QTest::newRow("queue, other referer")
+            << "queue"
+            << "SESSION" << QByteArray("http://evil.example/page") << false;
+        QTest::newRow("delete, no token") << "delete"
+                                          << "" << QByteArray() << false;
+        QTest::newRow("logout, no token") << "logout"
+                                          << "" << QByteArray() << false;
+        QTest::newRow("login, no token") << "login"
+                                         << "" << QByteArray() << false;
+        QTest::newRow("login, token without its cookie")
+            << "login"
+            << "LOGIN-NO-COOKIE" << QByteArray() << false;
+        QTest::newRow("login, other origin")
+            << "login"
+            << "LOGIN" << QByteArray("http://evil.example") << false;
+        QTest::newRow("login, login token") << "login"
+                                            << "LOGIN" << QByteArray() << true;
+    }
+
+    void foreignPostsRefused()
+    {
+        QFETCH(QString, action);
+        QFETCH(QString, token);
+        QFETCH(QByteArray, origin);
+        QFETCH(bool, accepted);
+        const QByteArray session = signIn("Toko Maju", "key-toko");
+        const qint64 pending = store().queueRequest(m_toko.id, "SELECT 1", "f", "t");
+        const HttpResult loginPage = m_http->get("/api/report.php");
+        QByteArray cookie = session;
+        if (token == "SESSION")
+            token = QString::fromLatin1(tokenOf(session));
+        if (token.startsWith("LOGIN")) {
+            if (token == "LOGIN")
+                cookie += "; " + loginCookieOf(loginPage);
+            token = QString::fromLatin1(formToken(loginPage.body));
+        }
+        if (origin == "SELF")
+            origin = m_server->baseUrl().toUtf8();
+        QNetworkAccessManager manager;
+        QNetworkRequest request(QUrl(m_server->baseUrl() + "/api/ReportQ.php"));
+        request.setHeader(QNetworkRequest::ContentTypeHeader, "application/x-www-form-urlencoded");
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                             QNetworkRequest::ManualRedirectPolicy);
+        request.setRawHeader("Cookie", cookie);
+        if (!origin.isEmpty())
+            request.setRawHeader(origin.count('/') > 2 ? "Referer" : "Origin", origin);
+        const QByteArray body = form({{"action", action},
+                                      {"sql", "SELECT 2"},
+                                      {"file", "g"},
+                                      {"urut", QString::number(pending)},
+                                      {"company", "Toko Maju"},
+                                      {"apikey", "key-toko"},
+                                      {"csrf", token}});
+        QNetworkReply* reply = manager.post(request, body);
+        QSignalSpy finished(reply, &QNetworkReply::finished);
+        QVERIFY(finished.wait(5000));
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        const QByteArray answer = reply->readAll();
+        delete reply;
+        QCOMPARE(status, accepted ? 303 : 403);
+        if (!accepted)
+            QVERIFY(answer.contains("Permintaan ditolak"));
+        // Nothing changed unless accepted: no request queued or deleted, the session alive.
+        const int requests = store().requests(m_toko.id).size();
+        QCOMPARE(requests, accepted && action == "queue" ? 2 : 1);
+        QVERIFY(m_http->get("/api/ReportQ.php", session).body.contains("id=\"queue-form\""));
+    }
+
+    void sessionCookieSecureOverTls()
+    {
+        for (const bool tls : {false, true}) {
+            const HttpResult page = m_http->get("/api/ReportQ.php");
+            QNetworkAccessManager manager;
+            QNetworkRequest request(QUrl(m_server->baseUrl() + "/api/ReportQ.php"));
+            request.setHeader(QNetworkRequest::ContentTypeHeader,
+                              "application/x-www-form-urlencoded");
+            request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                                 QNetworkRequest::ManualRedirectPolicy);
+            request.setRawHeader("Cookie", loginCookieOf(page));
+            if (tls) {
+                // A proxy on this machine took the request over TLS.
+                request.setRawHeader("X-Forwarded-Proto", "https");
+                request.setRawHeader("Origin",
+                                     "https://" + QUrl(m_server->baseUrl()).authority().toUtf8());
+            }
+            QNetworkReply* reply =
+                manager.post(request, form({{"action", "login"},
+                                            {"company", "Toko Maju"},
+                                            {"apikey", "key-toko"},
+                                            {"csrf", QString::fromLatin1(formToken(page.body))}}));
+            QSignalSpy finished(reply, &QNetworkReply::finished);
+            QVERIFY(finished.wait(5000));
+            QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 303);
+            const QByteArray setCookie = reply->rawHeader("Set-Cookie");
+            delete reply;
+            QVERIFY(setCookie.startsWith("tf_session="));
+            QCOMPARE(setCookie.split('\n').value(0).contains("; Secure"), tls);
+        }
+    }
+
+    void emptyRequestRefused_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("empty SQL") << ""
+                                   << "f";
+        QTest::newRow("blank SQL") << " \r\n\t"
+                                   << "f";
+        QTest::newRow("empty file name") << "SELECT 1"
+                                         << "";
+        QTest::newRow("blank file name") << "SELECT 1"
+                                         << "   ";
+    }
+
+    void emptyRequestRefused()
+    {
+        QFETCH(QString, sql);
+        QFETCH(QString, file);
+        const QByteArray cookie = signIn("Toko Maju", "key-toko");
+        const HttpResult result =
+            editorPost(cookie, {{"action", "queue"}, {"sql", sql}, {"file", file}, {"title", "T"}});
+        QCOMPARE(result.status, 303);
+        QVERIFY(store().requests(m_toko.id).isEmpty());
+        const QByteArray page = m_http->get(result.header("Location"), cookie).body;
+        QVERIFY(page.contains("SQL dan nama file harus diisi"));
+        QVERIFY(page.contains("notice error"));
+    }
+
+    void requestStates()
+    {
+        const qint64 pending = store().queueRequest(m_toko.id, "SELECT 1", "a", "A");
+        const qint64 reported = store().queueRequest(m_toko.id, "SELECT 2", "b", "B");
+        const qint64 failed = store().queueRequest(m_toko.id, "SELECT x", "c", "C");
+        store().setRequestDone(reported, true, true);
+        store().setRequestDone(failed, true, true);
+        TallyStore::Report info;
+        info.companyId = m_toko.id;
+        info.urut = reported;
+        info.fileName = "b";
+        const qint64 reportId = store().addReport(info, documentWithRows(1));
+        const QByteArray page =
+            m_http->get("/api/ReportQ.php", signIn("Toko Maju", "key-toko")).body;
+        const auto row = [&page](qint64 urut) {
+            const qsizetype at = page.indexOf("id=\"request-" + QByteArray::number(urut) + "\"");
+            return page.mid(at, page.indexOf("</tr>", at) - at);
+        };
+        QVERIFY(row(pending).contains("<span class=\"badge pending\">pending</span>"));
+        QVERIFY(row(reported).contains(
+            QStringLiteral("href=\"/api/report.php?id=%1\">done</a>").arg(reportId).toUtf8()));
+        QVERIFY(row(failed).contains("ended without a report (see the agent's status line)"));
+        QVERIFY(!row(failed).contains(">done<"));
+        // Something waits, so the page keeps its list fresh.
+        QVERIFY(page.contains("id=\"requests-box\" data-pending=\"1\""));
+    }
+
+    void agentLastSeen()
+    {
+        const QByteArray cookie = signIn("Toko Maju", "key-toko");
+        QVERIFY(m_http->get("/api/ReportQ.php", cookie)
+                    .body.contains("agent not seen since the service started"));
+        QCOMPARE(m_http->get("/api/get_rs_req.php?companyName=Toko%20Maju").body, "nothing");
+        const QByteArray page = m_http->get("/api/ReportQ.php", cookie).body;
+        QVERIFY2(QRegularExpression("<p id=\"agent-status\" class=\"agent online\" "
+                                    "data-seconds=\"[0-2]\">agent last seen [0-2] s ago</p>")
+                     .match(QString::fromUtf8(page))
+                     .hasMatch(),
+                 page.mid(page.indexOf("agent-status") - 10, 160));
+        // Another company's agent says nothing about this one.
+        const auto other = store().createCompany("Toko Lain", "DEV2", "", "", 0, "key-lain");
+        QVERIFY(m_http->get("/api/ReportQ.php", signIn("Toko Lain", "key-lain"))
+                    .body.contains("agent not seen since the service started"));
+        QVERIFY(other.id != 0);
+    }
+
+    void savedQueries()
+    {
+        const QByteArray cookie = signIn("Toko Maju", "key-toko");
+        HttpResult result = editorPost(cookie, {{"action", "save"},
+                                                {"name", "Omzet"},
+                                                {"sql", "SELECT 1"},
+                                                {"file", "omzet"},
+                                                {"title", "Omzet"}});
+        QCOMPARE(result.header("Location"), QByteArray("/api/ReportQ.php?saved=1"));
+        // The same name again replaces the query.
+        editorPost(cookie, {{"action", "save"},
+                            {"name", "Omzet"},
+                            {"sql", "SELECT 2"},
+                            {"file", "omzet"},
+                            {"title", "Omzet baru"}});
+        // A query without a name or without a file name is not kept.
+        result = editorPost(
+            cookie, {{"action", "save"}, {"name", " "}, {"sql", "SELECT 3"}, {"file", "x"}});
+        QCOMPARE(result.header("Location"), QByteArray("/api/ReportQ.php?unnamed=1"));
+        editorPost(cookie, {{"action", "save"}, {"name", "N"}, {"sql", "SELECT 3"}, {"file", ""}});
+        const QList<TallyStore::SavedQuery> saved = store().savedQueries(m_toko.id);
+        QCOMPARE(saved.size(), 1);
+        QCOMPARE(saved.at(0).sql, QString("SELECT 2"));
+        const QString id = QString::number(saved.at(0).id);
+        QVERIFY(m_http->get("/api/ReportQ.php", cookie)
+                    .body.contains(("id=\"run-" + id + "\"").toUtf8()));
+
+        // One click queues it.
+        result = editorPost(cookie, {{"action", "run"}, {"id", id}});
+        QVERIFY(result.header("Location").startsWith("/api/ReportQ.php?queued="));
+        const QList<TallyStore::Request> requests = store().requests(m_toko.id);
+        QCOMPARE(requests.size(), 1);
+        QCOMPARE(requests.at(0).sql, QString("SELECT 2"));
+        QCOMPARE(requests.at(0).title, QString("Omzet baru"));
+
+        // Another company can neither run nor delete it.
+        store().createCompany("Toko Lain", "DEV2", "", "", 0, "key-lain");
+        const QByteArray other = signIn("Toko Lain", "key-lain");
+        editorPost(other, {{"action", "run"}, {"id", id}});
+        editorPost(other, {{"action", "unsave"}, {"id", id}});
+        QCOMPARE(store().requests(m_toko.id).size(), 1);
+        QCOMPARE(store().savedQueries(m_toko.id).size(), 1);
+        editorPost(cookie, {{"action", "unsave"}, {"id", id}});
+        QVERIFY(store().savedQueries(m_toko.id).isEmpty());
+    }
+
+    void readableValues_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<bool>("number");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("thousands") << "1234567" << true << "1.234.567";
+        QTest::newRow("small") << "999" << true << "999";
+        QTest::newRow("decimal point") << "1234.5" << true << "1.234,5";
+        QTest::newRow("decimal comma") << "1234,50" << true << "1.234,50";
+        QTest::newRow("negative") << "-1000" << true << "-1.000";
+        QTest::newRow("zero") << "0" << true << "0";
+        QTest::newRow("leading zero is a code") << "0812" << false << "0812";
+        QTest::newRow("telephone") << "0813-9022-4410" << false << "0813-9022-4410";
+        QTest::newRow("two separators") << "1.234.567" << false << "1.234.567";
+        QTest::newRow("exponent") << "1E+20" << false << "1E+20";
+        QTest::newRow("empty") << "" << false << "";
+    }
+
+    void readableValues()
+    {
+        QFETCH(QString, value);
+        QFETCH(bool, number);
+        QFETCH(QString, shown);
+        QCOMPARE(ReportView::isPlainNumber(value), number);
+        QCOMPARE(ReportView::numberText(value), shown);
+    }
+
+    void readableDates_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("date") << "2026-12-07"
+                              << "7 Des 2026";
+        QTest::newRow("date and time") << "2026-12-07 10:15:00"
+                                       << "7 Des 2026 10.15";
+        QTest::newRow("with seconds") << "2026-03-01T08:05:09"
+                                      << "1 Mar 2026 08.05.09";
+        QTest::newRow("not a day") << "2026-02-30"
+                                   << "";
+        QTest::newRow("other layout") << "07/12/2026"
+                                      << "";
+    }
+
+    void readableDates()
+    {
+        QFETCH(QString, value);
+        QFETCH(QString, shown);
+        QCOMPARE(ReportView::dateText(value), shown);
+    }
+
+    void viewerSortsAndSearches_data()
+    {
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QStringList>("names"); // the name column, top to bottom
+        QTest::newRow("as received") << "" << QStringList{"Ani", "budi", "Cici", "Dodi"};
+        QTest::newRow("number, ascending, empty last")
+            << "&sort=1&dir=asc" << QStringList{"Cici", "Ani", "budi", "Dodi"};
+        QTest::newRow("number, descending, empty last")
+            << "&sort=1&dir=desc" << QStringList{"budi", "Ani", "Cici", "Dodi"};
+        QTest::newRow("text ignores case")
+            << "&sort=0&dir=desc" << QStringList{"Dodi", "Cici", "budi", "Ani"};
+        QTest::newRow("date") << "&sort=2&dir=asc" << QStringList{"Dodi", "Cici", "Ani", "budi"};
+        QTest::newRow("search any column, any case") << "&q=SOLO" << QStringList{"budi", "Dodi"};
+        QTest::newRow("search and sort")
+            << "&q=solo&sort=1&dir=desc" << QStringList{"budi", "Dodi"};
+        QTest::newRow("column out of range")
+            << "&sort=9" << QStringList{"Ani", "budi", "Cici", "Dodi"};
+    }
+
+    void viewerSortsAndSearches()
+    {
+        QFETCH(QString, query);
+        QFETCH(QStringList, names);
+        const auto row = [](const char* name, const char* amount, const char* day,
+                            const char* city) {
+            return QJsonObject{
+                {"nama", name}, {"jumlah", amount}, {"tanggal", day}, {"kota", city}};
+        };
+        const QByteArray doc =
+            QJsonDocument(QJsonObject{
+                              {"header", QJsonArray{"nama", "jumlah", "tanggal", "kota"}},
+                              {"data", QJsonArray{row("Ani", "1500", "2026-03-02", "Semarang"),
+                                                  row("budi", "250000.5", "2026-05-01", "Solo"),
+                                                  row("Cici", "20", "2026-01-15", "Semarang"),
+                                                  row("Dodi", "", "2025-12-31", "solo")}},
+                          })
+                .toJson(QJsonDocument::Compact);
+        const qint64 id = addReport(m_toko.id, doc);
+        const QByteArray page = m_http
+                                    ->get(QStringLiteral("/api/report.php?id=%1").arg(id) + query,
+                                          signIn("Toko Maju", "key-toko"))
+                                    .body;
+        static const QRegularExpression firstCell(
+            "<tr><td class=\"rownum\">\\d+</td><td>([^<]*)</td>");
+        QStringList shown;
+        for (auto it = firstCell.globalMatch(QString::fromUtf8(page)); it.hasNext();)
+            shown << it.next().captured(1);
+        QCOMPARE(shown, names);
+        // Numbers right-aligned in Indonesian, dates readable, and the raw value kept.
+        if (query.isEmpty()) {
+            QVERIFY(page.contains("<td class=\"num\" data-v=\"250000.5\">250.000,5</td>"));
+            QVERIFY(page.contains("<td class=\"date\" title=\"2026-05-01\">1 Mei 2026</td>"));
+            QVERIFY(page.contains("<th class=\"num\" data-kind=\"number\">"));
+        }
+        // Paging links keep the search and the sort.
+        if (query.contains("q=solo"))
+            QVERIFY(page.contains("id=\"search-count\""));
     }
 
     void sitePages_data()
