@@ -587,7 +587,11 @@ HttpReply WebApp::reportView(const SignedIn& session, const TallyStore::Report& 
 
     const QUrlQuery query = request.query();
     const QStringList header = doc->header();
-    const QString search = query.queryItemValue("q", QUrl::FullyDecoded).trimmed();
+    // A form sends its blanks as "+", which QUrlQuery leaves as they are.
+    const QString search =
+        QUrl::fromPercentEncoding(
+            query.queryItemValue("q", QUrl::FullyEncoded).replace('+', ' ').toUtf8())
+            .trimmed();
     bool sorted = false;
     const int sortColumn = query.queryItemValue("sort").toInt(&sorted);
     const int sortBy = sorted && sortColumn >= 0 && sortColumn < header.size() ? sortColumn : -1;

@@ -154,6 +154,8 @@ function setUpChart() {
       options: {
         animation: false,
         responsive: true,
+        // Long labels are drawn slanted and reach left of the first bar.
+        layout: { padding: { left: 24, right: 8 } },
         maintainAspectRatio: false,
         plugins: {
           legend: { display: datasets.length > 1 || datasets.length === 0, position: 'bottom' },

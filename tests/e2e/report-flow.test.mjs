@@ -4,7 +4,8 @@
 //
 // run.sh starts the demo (service, agent, database) and passes its address and login:
 //   TALLYFRAME_DEMO_URL, TALLYFRAME_DEMO_COMPANY, TALLYFRAME_DEMO_API_KEY
-// TALLYFRAME_E2E_SCREENSHOTS, when set, is a folder for editor.png and viewer.png.
+// TALLYFRAME_E2E_SCREENSHOTS, when set, is a folder for editor.png, viewer.png and
+// viewer-chart.png.
 import assert from 'node:assert/strict';
 import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
@@ -35,8 +36,9 @@ const expectedRows = [
   ['9', 'Toko Kelontong Ibu Ani', 'Surakarta', ''],
   ['16', markupName, 'Semarang', '0822-4188-3016'],
 ];
+// UTF-8 with a byte-order mark, so that Excel on Windows reads it right.
 const expectedCsv =
-  'id,pelanggan,kota,telp\r\n' +
+  '\uFEFFid,pelanggan,kota,telp\r\n' +
   '3,Kedai Pak Darto,Surakarta,0813-9022-4410\r\n' +
   '9,Toko Kelontong Ibu Ani,Surakarta,\r\n' +
   '16,"Toko <b>Promo</b> ""Hemat"" & Co",Semarang,0822-4188-3016\r\n';
@@ -153,19 +155,142 @@ test('a query queued in the editor comes back through the agent as a report', { 
   assert.equal(readFileSync(await download.path(), 'utf8'), expectedCsv);
 
   assert.deepEqual(pageErrors, []);
+});
 
-  if (screenshotDir) {
-    // The editor with a query ready to send, the viewer with one of the demo's reports.
-    await page.goto(editorUrl);
-    await page.fill('#queue-sql', "SELECT invoice, sale_date, qty * unit_price AS total\nFROM sales\nWHERE sale_date >= '2026-11-01'\nORDER BY sale_date, invoice");
-    await page.fill('#queue-file', 'penjualan_november');
-    await page.fill('#queue-title', 'Penjualan November 2026');
-    await page.screenshot({ path: join(screenshotDir, 'editor.png'), fullPage: true });
-    // Tall enough for the report's 20 rows to fit the table's scroll area.
-    await page.setViewportSize({ width: 1280, height: 1200 });
-    await page.goto(viewerUrl);
-    await page.locator('#reports tbody tr', { hasText: 'omzet_per_pelanggan' }).locator('.col-title a').click();
-    await page.locator('#report-table').waitFor();
-    await page.screenshot({ path: join(screenshotDir, 'viewer.png'), fullPage: true });
-  }
+// How many pixels of the canvas are drawn (neither transparent nor white).
+async function drawnPixels(locator) {
+  return locator.evaluate((canvas) => {
+    const { data } = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height);
+    let drawn = 0;
+    for (let i = 0; i < data.length; i += 4) {
+      if (data[i + 3] > 0 && (data[i] < 240 || data[i + 1] < 240 || data[i + 2] < 240)) ++drawn;
+    }
+    return drawn;
+  });
+}
+
+async function openDemoReport(name) {
+  await page.goto(viewerUrl);
+  await page.locator('#reports tbody tr', { hasText: name }).locator('.col-title a').click();
+  await page.locator('#report-table').waitFor();
+}
+
+test('the editor shows the agent, refuses empty and forged requests', { timeout: 30000 }, async () => {
+  await page.goto(editorUrl);
+  // The agent polls twice a second, so it was seen a moment ago.
+  const status = page.locator('#agent-status');
+  assert.match(await status.textContent(), /^agent last seen \d+ s ago$/);
+  assert.equal(await status.getAttribute('class'), 'agent online');
+
+  const before = await page.locator('#requests tbody tr').count();
+  await page.fill('#queue-sql', '   ');
+  await page.fill('#queue-file', 'kosong');
+  await page.click('#queue-submit');
+  assert.match(await page.locator('#queue-message').textContent(), /SQL dan nama file harus diisi/);
+  assert.equal(await page.locator('#requests tbody tr').count(), before);
+
+  // A POST with the session's cookie but without the form's token, as another site would send.
+  const forged = await page.request.post(editorUrl, {
+    form: { action: 'queue', sql: 'SELECT 1', file: 'palsu', title: 'Palsu' },
+    maxRedirects: 0,
+  });
+  assert.equal(forged.status(), 403);
+  const foreign = await page.request.post(editorUrl, {
+    form: { action: 'logout' },
+    headers: { Origin: 'http://evil.example' },
+    maxRedirects: 0,
+  });
+  assert.equal(foreign.status(), 403);
+  await page.goto(editorUrl);
+  assert.equal(await page.locator('#requests tbody tr').count(), before);
+  assert.equal(await page.locator('#session-company').textContent(), company);
+
+  // A query the database refuses: the agent flags it without a report, and the list, which
+  // refreshes by itself while something waits, says so.
+  await page.fill('#queue-sql', 'SELECT * FROM tabel_yang_tidak_ada');
+  await page.fill('#queue-file', 'gagal');
+  await page.fill('#queue-title', 'Gagal');
+  await page.click('#queue-submit');
+  const urut = (await page.locator('#queue-message').textContent()).match(/Permintaan (\d+)/)[1];
+  await page
+    .locator(`#request-${urut} .col-state`, { hasText: "ended without a report (see the agent's status line)" })
+    .waitFor({ timeout: 15000 });
+  assert.deepEqual(pageErrors, []);
+});
+
+test('a report reads as numbers, sorts, and draws a chart', { timeout: 30000 }, async () => {
+  await openDemoReport('penjualan_per_produk');
+  const table = page.locator('#report-table');
+  // Numbers right-aligned with Indonesian thousands separators.
+  const totalCell = table.locator('tbody tr').first().locator('td.num').last();
+  assert.equal(await totalCell.evaluate((td) => getComputedStyle(td).textAlign), 'right');
+  const raw = await totalCell.getAttribute('data-v');
+  assert.ok(Number(raw) >= 1000, `a total of ${raw}`);
+  assert.match(await totalCell.textContent(), /^\d{1,3}(\.\d{3})+(,\d+)?$/);
+
+  // The chart is drawn in the page from the report.
+  const canvas = page.locator('#chart-canvas');
+  await canvas.waitFor();
+  await page.waitForFunction(() => window.Chart && window.Chart.getChart('chart-canvas'));
+  assert.ok((await drawnPixels(canvas)) > 2000, 'the chart canvas stays empty');
+  assert.equal(await page.locator('#chart-label').inputValue(), '0');
+  await page.selectOption('#chart-type', 'line');
+  await page.check('#chart-values input[value="2"]');
+  assert.equal(
+    await page.evaluate(() => window.Chart.getChart('chart-canvas').data.datasets.length),
+    2,
+  );
+  assert.ok((await drawnPixels(canvas)) > 2000);
+  const [png] = await Promise.all([page.waitForEvent('download'), page.click('#chart-png')]);
+  assert.equal(png.suggestedFilename(), 'penjualan_per_produk.png');
+  assert.deepEqual([...readFileSync(await png.path()).subarray(0, 4)], [0x89, 0x50, 0x4e, 0x47]);
+
+  // Sorting by the total column, both ways.
+  const totals = async () =>
+    (await table.locator('tbody tr').evaluateAll((rows) =>
+      rows.map((row) => Number(row.querySelectorAll('td.num')[1].dataset.v)))).filter((n) => !Number.isNaN(n));
+  await Promise.all([page.waitForURL(/dir=asc/), table.locator('thead th').nth(3).locator('a').click()]);
+  const ascending = await totals();
+  assert.ok(ascending.length > 3);
+  assert.deepEqual(ascending, [...ascending].sort((a, b) => a - b));
+  assert.equal(await table.locator('thead th').nth(3).getAttribute('aria-sort'), 'ascending');
+  await Promise.all([page.waitForURL(/dir=desc/), table.locator('thead th').nth(3).locator('a').click()]);
+  const descending = await totals();
+  assert.deepEqual(descending, [...ascending].reverse());
+
+  // The search keeps the sort and narrows the rows.
+  const firstProduct = (await table.locator('tbody tr').first().locator('td').nth(1).textContent()).trim();
+  await page.fill('#search', firstProduct);
+  await Promise.all([page.waitForURL(/[?&]q=/), page.click('#search-submit')]);
+  await page.locator('#search-count').waitFor();
+  assert.ok((await table.locator('tbody tr').count()) >= 1);
+  for (const name of await table.locator('tbody tr td:nth-child(2)').allTextContents())
+    assert.ok(name.toLowerCase().includes(firstProduct.toLowerCase()), name);
+  assert.equal(await table.locator('thead th').nth(3).getAttribute('aria-sort'), 'descending');
+  assert.deepEqual(pageErrors, []);
+});
+
+test('screenshots', { skip: !screenshotDir, timeout: 30000 }, async () => {
+  // The editor with a query ready to send, the viewer with one of the demo's reports and its chart.
+  await page.goto(editorUrl);
+  await page.fill('#queue-sql', 'SELECT customer, city, SUM(amount) AS total\nFROM sales_detail\nGROUP BY customer_id\nORDER BY total DESC');
+  await page.fill('#queue-file', 'omzet_per_pelanggan');
+  await page.fill('#queue-title', 'Omzet per pelanggan');
+  await page.fill('#save-name', 'Omzet per pelanggan');
+  await page.click('#save-submit');
+  await page.locator('#saved').waitFor();
+  await page.fill('#queue-sql', "SELECT invoice, sale_date, qty * unit_price AS total\nFROM sales\nWHERE sale_date >= '2026-11-01'\nORDER BY sale_date, invoice");
+  await page.fill('#queue-file', 'penjualan_november');
+  await page.fill('#queue-title', 'Penjualan November 2026');
+  await page.fill('#save-name', 'Penjualan November');
+  await page.screenshot({ path: join(screenshotDir, 'editor.png'), fullPage: true });
+  // Tall enough for the chart and the report's 20 rows.
+  await page.setViewportSize({ width: 1280, height: 1600 });
+  await openDemoReport('omzet_per_pelanggan');
+  await page.waitForFunction(() => window.Chart && window.Chart.getChart('chart-canvas'));
+  await page.screenshot({ path: join(screenshotDir, 'viewer.png'), fullPage: true });
+  await openDemoReport('penjualan_per_produk');
+  await page.selectOption('#chart-type', 'line');
+  await page.check('#chart-values input[value="2"]');
+  await page.locator('#chart-panel').screenshot({ path: join(screenshotDir, 'viewer-chart.png') });
 });

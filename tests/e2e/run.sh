@@ -6,7 +6,8 @@
 #                                         packages), build if nothing is built, run
 #   tests/e2e/run.sh --no-install         install no system package; exit 77 (skipped) when
 #                                         node or /usr/bin/chromium is missing (CTest uses this)
-#   tests/e2e/run.sh --screenshots DIR    also save editor.png and viewer.png into DIR
+#   tests/e2e/run.sh --screenshots DIR    also save editor.png, viewer.png and viewer-chart.png
+#                                         into DIR
 #
 # Programs: TALLYFRAME_SERVER_BIN and TALLYFRAME_AGENT_BIN, else those in
 # ${TALLYFRAME_BUILD_DIR:-build}. Bounded: the demo gets 40 s to bring its reports back, the
@@ -131,4 +132,4 @@ set +a
 export TALLYFRAME_E2E_SCREENSHOTS="$screenshots"
 cd "$here"
 timeout 90 node --test report-flow.test.mjs
-[ -z "$screenshots" ] || echo "e2e: screenshots in $screenshots: editor.png viewer.png"
+[ -z "$screenshots" ] || echo "e2e: screenshots in $screenshots: editor.png viewer.png viewer-chart.png"

@@ -663,6 +663,9 @@ private slots:
             << "&sort=0&dir=desc" << QStringList{"Dodi", "Cici", "budi", "Ani"};
         QTest::newRow("date") << "&sort=2&dir=asc" << QStringList{"Dodi", "Cici", "Ani", "budi"};
         QTest::newRow("search any column, any case") << "&q=SOLO" << QStringList{"budi", "Dodi"};
+        QTest::newRow("search with a blank, as a form sends it")
+            << "&q=kota+SOLO" << QStringList{"budi"};
+        QTest::newRow("search for a plus") << "&q=%2B" << QStringList{};
         QTest::newRow("search and sort")
             << "&q=solo&sort=1&dir=desc" << QStringList{"budi", "Dodi"};
         QTest::newRow("column out of range")
@@ -679,13 +682,14 @@ private slots:
                 {"nama", name}, {"jumlah", amount}, {"tanggal", day}, {"kota", city}};
         };
         const QByteArray doc =
-            QJsonDocument(QJsonObject{
-                              {"header", QJsonArray{"nama", "jumlah", "tanggal", "kota"}},
-                              {"data", QJsonArray{row("Ani", "1500", "2026-03-02", "Semarang"),
-                                                  row("budi", "250000.5", "2026-05-01", "Solo"),
-                                                  row("Cici", "20", "2026-01-15", "Semarang"),
-                                                  row("Dodi", "", "2025-12-31", "solo")}},
-                          })
+            QJsonDocument(
+                QJsonObject{
+                    {"header", QJsonArray{"nama", "jumlah", "tanggal", "kota"}},
+                    {"data", QJsonArray{row("Ani", "1500", "2026-03-02", "Semarang"),
+                                        row("budi", "250000.5", "2026-05-01", "Kota Solo"),
+                                        row("Cici", "20", "2026-01-15", "Semarang"),
+                                        row("Dodi", "", "2025-12-31", "solo")}},
+                })
                 .toJson(QJsonDocument::Compact);
         const qint64 id = addReport(m_toko.id, doc);
         const QByteArray page = m_http
