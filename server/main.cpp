@@ -1,6 +1,7 @@
 // tallyframe-server: runs the reference reporting service, or, given a command, changes its data
 // folder for scripts (add-company, queue, publish) without starting a server.
 #include "TallyServer.h"
+#include "update/UpdateSignature.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -8,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QSaveFile>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <cstdio>
@@ -102,19 +104,82 @@ int queue(TallyStore& store, const QStringList& args)
     return 0;
 }
 
-int publish(TallyStore& store, const QStringList& args)
+// Writes a file that only its owner may read, from the first byte on.
+bool writePrivateFile(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) ||
+        !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner))
+        return false;
+    file.write(bytes);
+    return file.commit();
+}
+
+int keygen(const QStringList& args)
+{
+    if (args.size() != 2)
+        return fail("usage: keygen DIR");
+    const QDir dir(args.at(1));
+    const QString secretPath = dir.filePath("update.key");
+    const QString publicPath = dir.filePath("update.pub");
+    // A lost secret key would orphan every agent built with its public key.
+    if (QFileInfo::exists(secretPath) || QFileInfo::exists(publicPath))
+        return fail(QStringLiteral("%1 holds a key already").arg(dir.path()));
+    QByteArray publicKey, secretKey;
+    if (!QDir().mkpath(dir.path()) || !GenerateUpdateKeys(&publicKey, &secretKey))
+        return fail("cannot make a key");
+    if (!writePrivateFile(secretPath, secretKey.toBase64() + '\n'))
+        return fail(QStringLiteral("cannot write %1").arg(secretPath));
+    QSaveFile pub(publicPath);
+    if (!pub.open(QIODevice::WriteOnly) || pub.write(publicKey.toBase64() + '\n') < 0 ||
+        !pub.commit())
+        return fail(QStringLiteral("cannot write %1").arg(publicPath));
+    print(QString::fromLatin1(publicKey.toBase64()));
+    return 0;
+}
+
+int publish(TallyStore& store, const QStringList& args, const QString& keyFile,
+            const QString& version)
 {
     if (args.size() < 2 || args.size() > 3)
-        return fail("usage: publish FILE [NAME]");
+        return fail("usage: publish FILE [NAME] [--key KEYFILE --version X.Y.Z]");
     const QFileInfo source(args.at(1));
     const QString name = args.value(2, source.fileName());
     if (!source.isFile())
         return fail(QStringLiteral("no such file: %1").arg(args.at(1)));
     if (name.contains('/') || name.contains('\\') || name.contains(".."))
         return fail("NAME must be a plain file name");
+    if (!keyFile.isEmpty() && version.isEmpty())
+        return fail("--key needs --version X.Y.Z");
     const QString target = QDir(store.appDir()).filePath(name);
+    const QString signatureFile = target + QStringLiteral(".sig");
+
+    QByteArray signature;
+    if (!keyFile.isEmpty()) {
+        QFile key(keyFile);
+        if (!key.open(QIODevice::ReadOnly))
+            return fail(QStringLiteral("cannot read %1").arg(keyFile));
+        signature =
+            SignBuild(source.filePath(), version, QByteArray::fromBase64(key.readAll().trimmed()));
+        if (signature.isEmpty())
+            return fail("cannot sign: the key or the version (X.Y.Z) is not usable");
+    }
+    // The signature goes first and the build appears whole under its name: an agent that sees
+    // the new build's time never finds it beside the old signature.
+    if (signature.isEmpty()) {
+        QFile::remove(signatureFile);
+    } else {
+        QSaveFile sig(signatureFile);
+        if (!sig.open(QIODevice::WriteOnly) ||
+            sig.write(SignatureFileText({version, signature})) < 0 || !sig.commit())
+            return fail(QStringLiteral("cannot write %1").arg(signatureFile));
+    }
+    const QString part = target + QStringLiteral(".publishing");
+    QFile::remove(part);
+    if (!QFile::copy(source.filePath(), part) || !QFile::setPermissions(part, source.permissions()))
+        return fail(QStringLiteral("cannot copy to %1").arg(target));
     QFile::remove(target);
-    if (!QFile::copy(source.filePath(), target))
+    if (!QFile::rename(part, target))
         return fail(QStringLiteral("cannot copy to %1").arg(target));
     print(target);
     return 0;
@@ -134,9 +199,17 @@ int main(int argc, char* argv[])
         "Commands (change the data folder and exit, no server is started):\n"
         "  add-company NAME DEVICE CONNSTR [TELP] [APPHIDE]   prints the new API key\n"
         "  queue APIKEY SQL FILENAME TITLE                    prints the new request's Urut\n"
-        "  publish FILE [NAME]                                copies an update file into app/");
+        "  publish FILE [NAME] [--key KEYFILE --version X.Y.Z]\n"
+        "                                                     copies an update file into app/,\n"
+        "                                                     signed with the key when given\n"
+        "  keygen DIR                                         writes DIR/update.key (secret) and\n"
+        "                                                     DIR/update.pub (public key)");
     parser.addHelpOption();
-    parser.addVersionOption();
+    // --version names what publish signs; alone, or as -v, it still shows the version.
+    const QCommandLineOption showVersionOption("v", "Displays version information.");
+    parser.addOption(showVersionOption);
+    if (app.arguments().size() == 2 && app.arguments().at(1) == QLatin1String("--version"))
+        parser.showVersion();
     const QCommandLineOption listenOption("listen", "Address to listen on (default 127.0.0.1).",
                                           "ADDR", "127.0.0.1");
     const QCommandLineOption portOption("port", "Port to listen on; 0 picks a free one.", "N", "0");
@@ -155,17 +228,26 @@ int main(int argc, char* argv[])
     const QCommandLineOption maxConnectionsOption(
         "max-connections", "Open connections allowed per client address.", "N",
         QString::number(ConnectionLimits().maxConnectionsPerAddress));
+    const QCommandLineOption keyOption("key", "publish: the secret key that signs the build.",
+                                       "KEYFILE");
+    const QCommandLineOption versionOption("version", "publish: the version the signature names.",
+                                           "X.Y.Z");
     parser.addOptions({listenOption, portOption, dataOption, rateOption, faultsOption, delayOption,
-                       seedOption, maxBodyOption, maxConnectionsOption});
-    parser.addPositionalArgument("command", "add-company, queue or publish, with its arguments.",
+                       seedOption, maxBodyOption, maxConnectionsOption, keyOption, versionOption});
+    parser.addPositionalArgument("command",
+                                 "add-company, queue, publish or keygen, with its arguments.",
                                  "[command args...]");
     parser.process(app);
+    if (parser.isSet(showVersionOption))
+        parser.showVersion();
 
     const QString dataDir = parser.isSet(dataOption)
                                 ? parser.value(dataOption)
                                 : QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     const QStringList args = parser.positionalArguments();
 
+    if (args.value(0) == QLatin1String("keygen"))
+        return keygen(args);
     if (!args.isEmpty()) {
         TallyStore store(dataDir);
         QString error;
@@ -177,7 +259,7 @@ int main(int argc, char* argv[])
         if (command == QLatin1String("queue"))
             return queue(store, args);
         if (command == QLatin1String("publish"))
-            return publish(store, args);
+            return publish(store, args, parser.value(keyOption), parser.value(versionOption));
         return fail(QStringLiteral("unknown command \"%1\"").arg(command));
     }
 

@@ -4,6 +4,7 @@
 
 #include "UpdateCheck.h"
 #include "UpdateDownload.h"
+#include "UpdateSignature.h"
 #include "service/HttpTransport.h"
 #include "service/ServiceClient.h"
 #include "service/ServiceConfig.h"
@@ -13,9 +14,12 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QTimer>
 #include <QUrl>
+
+#include <utility>
 
 namespace {
 
@@ -71,15 +75,26 @@ bool exists(const QString& path)
     return info.exists() || info.isSymLink();
 }
 
-QString downloadAddress(const UpdateFiles& files)
+QString serviceAddress(const QString& path)
 {
     QUrl url(ServiceConfig::serviceBaseUrl());
-    url.setPath(files.downloadPath());
+    url.setPath(path);
     return url.toString(QUrl::FullyEncoded);
 }
 
-void checkAndDownload(const UpdateFiles& files, const UpdateHooks& hooks, QString* localTime,
-                      QString* serverTime)
+QString recall(const UpdateHooks& hooks, const char* key)
+{
+    return hooks.recall ? hooks.recall(QLatin1String(key)) : QString();
+}
+
+void remember(const UpdateHooks& hooks, const char* key, const QString& value)
+{
+    if (hooks.remember)
+        hooks.remember(QLatin1String(key), value);
+}
+
+void checkAndDownload(const UpdateSite& site, const UpdateFiles& files, const UpdateHooks& hooks,
+                      QString* localTime, QString* serverTime)
 {
     hooks.prompt(QLatin1String(UpdateText::Checking));
     UpdateDecision decision = UpdateDecision::CheckFailed;
@@ -93,6 +108,19 @@ void checkAndDownload(const UpdateFiles& files, const UpdateHooks& hooks, QStrin
         qCWarning(lcUpdate).noquote() << e.description();
     }
 
+    // A published build met before is judged by that meeting, not by the clocks: a clock
+    // behind the service's would otherwise fetch the same build at every check.
+    if (decision != UpdateDecision::CheckFailed) {
+        if (*serverTime == recall(hooks, kInstalledTimeKey)) {
+            decision = UpdateDecision::UpToDate;
+        } else if (*serverTime == recall(hooks, kRefusedTimeKey)) {
+            qCInfo(lcUpdate).noquote()
+                << "the build published at" << *serverTime << "was refused before";
+            hooks.prompt(QLatin1String(UpdateText::DownloadFailed));
+            return;
+        }
+    }
+
     switch (decision) {
     case UpdateDecision::CheckFailed:
         hooks.prompt(QLatin1String(UpdateText::CheckFailed));
@@ -102,8 +130,25 @@ void checkAndDownload(const UpdateFiles& files, const UpdateHooks& hooks, QStrin
         break;
     case UpdateDecision::Download: {
         hooks.prompt(QLatin1String(UpdateText::Downloading));
-        const qint16 ok = DownloadFile(downloadAddress(files), files.downloaded(), files.running());
-        hooks.prompt(QLatin1String(ok == 1 ? UpdateText::Downloaded : UpdateText::DownloadFailed));
+        if (site.publicKey.isEmpty()) {
+            static bool told = false;
+            if (!std::exchange(told, true))
+                qCWarning(lcUpdate) << "no update key built in: updates are not verified";
+        }
+        BuildCheck check;
+        check.referenceFile = files.running();
+        check.publicKey = site.publicKey;
+        check.signatureAddress = serviceAddress(files.signaturePath());
+        check.minimumVersion = site.ownVersion;
+        const DownloadVerdict verdict =
+            DownloadBuild(serviceAddress(files.downloadPath()), files.downloaded(), check);
+        if (verdict == DownloadVerdict::Accepted)
+            remember(hooks, kInstalledTimeKey, *serverTime);
+        else if (verdict == DownloadVerdict::Refused)
+            remember(hooks, kRefusedTimeKey, *serverTime);
+        hooks.prompt(QLatin1String(verdict == DownloadVerdict::Accepted
+                                       ? UpdateText::Downloaded
+                                       : UpdateText::DownloadFailed));
         break;
     }
     }
@@ -121,12 +166,16 @@ UpdateOutcome completeSwap(const UpdateFiles& files, const UpdateHooks& hooks)
     return UpdateOutcome::HandedOver;
 }
 
-UpdateOutcome advanceHandOver(const UpdateFiles& files, const UpdateHooks& hooks)
+UpdateOutcome advanceHandOver(const UpdateSite& site, const UpdateFiles& files,
+                              const UpdateHooks& hooks)
 {
     const bool hasDownloaded = exists(files.downloaded());
     const bool hasMarker = exists(files.marker());
+    // A signed build was checked whole when it came; its size says nothing about it.
     const bool plausible =
-        hasDownloaded && !hasMarker && IsPlausibleBuild(files.downloaded(), files.running());
+        hasDownloaded && !hasMarker &&
+        (site.publicKey.isEmpty() ? IsPlausibleBuild(files.downloaded(), files.running())
+                                  : IsStartableBuild(files.downloaded()));
     switch (DecideSwap(hasDownloaded, hasMarker, plausible)) {
     case SwapStep::Nothing:
         break;
@@ -192,14 +241,14 @@ UpdateOutcome RunUpdateCheck(const UpdateSite& site, const UpdateHooks& hooks)
     QString localTime;
     QString serverTime;
     if (!files.isDownloadedBuild())
-        checkAndDownload(files, hooks, &localTime, &serverTime);
+        checkAndDownload(site, files, hooks, &localTime, &serverTime);
     hooks.prompt(QStringLiteral("Sekarang: ") + localTime + QStringLiteral(" | Baru: ") +
                  serverTime);
 
     try {
         if (files.isDownloadedBuild())
             return completeSwap(files, hooks);
-        return advanceHandOver(files, hooks);
+        return advanceHandOver(site, files, hooks);
     } catch (const UpdateFileError& e) {
         qCWarning(lcUpdate).noquote() << e.description();
         hooks.prompt(e.description());
@@ -208,4 +257,37 @@ UpdateOutcome RunUpdateCheck(const UpdateSite& site, const UpdateHooks& hooks)
         hooks.prompt(QString::fromUtf8(e.what()));
     }
     return UpdateOutcome::Continued;
+}
+
+bool IsHandOverRun(const UpdateSite& site)
+{
+    if (site.baseName == QLatin1String(kNoUpdateBaseName))
+        return false;
+    if (site.baseName != ProductBaseName(site.baseName))
+        return true;
+    return exists(UpdateFiles(site.folder, site.baseName, site.exeSuffix).marker());
+}
+
+void RemoveUpdateLeftovers(const UpdateSite& site)
+{
+    if (site.baseName == QLatin1String(kNoUpdateBaseName))
+        return;
+    // The product's files with the hand-over's marks, then a temporary file's six random
+    // letters or digits, and ".part" for a download.
+    const QRegularExpression leftover(
+        QStringLiteral("^%1(%2|%3)?%4\\.[A-Za-z0-9]{6}(\\.part)?$")
+            .arg(QRegularExpression::escape(ProductBaseName(site.baseName)),
+                 QRegularExpression::escape(QLatin1String(kDownloadedMark)),
+                 QRegularExpression::escape(QLatin1String(kMarkerMark)),
+                 QRegularExpression::escape(site.exeSuffix)));
+    const QFileInfoList files =
+        QDir(site.folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QFileInfo& file : files) {
+        if (!leftover.match(file.fileName()).hasMatch())
+            continue;
+        if (QFile::remove(file.absoluteFilePath()))
+            qCInfo(lcUpdate).noquote() << "removed the update leftover" << native(file.filePath());
+        else
+            qCWarning(lcUpdate).noquote() << "cannot remove" << native(file.filePath());
+    }
 }

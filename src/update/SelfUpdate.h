@@ -2,6 +2,7 @@
 // the window that shows its progress.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <functional>
@@ -24,6 +25,9 @@ struct UpdateSite
     QString folder;    // F: the running executable's folder
     QString baseName;  // N: its base name
     QString exeSuffix; // "" or ".EXE"
+    // With a key, only builds signed for it, of this version or a later one, are taken.
+    QByteArray publicKey = {};
+    QString ownVersion = {};
 };
 
 struct UpdateHooks
@@ -32,7 +36,15 @@ struct UpdateHooks
     std::function<bool(const QString&)> start;  // starts an executable file; false if it did not
     std::function<void()> end;                  // ends this process
     int fileRetryMs = kFileRetryMs;
+    // What the agent keeps between runs: the published time of the build last installed and
+    // of the one last refused, so that neither is fetched again. Optional.
+    std::function<QString(const QString& key)> recall;
+    std::function<void(const QString& key, const QString& value)> remember;
 };
+
+// The keys under which those times are kept.
+inline constexpr char kInstalledTimeKey[] = "UpdateInstalled";
+inline constexpr char kRefusedTimeKey[] = "UpdateRefused";
 
 enum class UpdateOutcome
 {
@@ -44,3 +56,12 @@ enum class UpdateOutcome
 // and moves the hand-over on by the files it finds. Never throws: a failed request says
 // "Checking Update gagal", a file that cannot be handled puts its error on the status line.
 UpdateOutcome RunUpdateCheck(const UpdateSite& site, const UpdateHooks& hooks);
+
+// True for a run of the hand-over itself: a build running under the downloaded or the marker
+// name, or the usual build started by a swap (its marker still lies beside it).
+bool IsHandOverRun(const UpdateSite& site);
+
+// Deletes what an interrupted update left beside the program: temporary files of our own
+// naming around the product's files (an unfinished download "...-NEW.XXXXXX.part", an
+// unfinished copy "...XXXXXX"). Only for a process that knows no other run is under way.
+void RemoveUpdateLeftovers(const UpdateSite& site);

@@ -59,6 +59,13 @@ UpdateDecision DecideUpdate(const QString& localTime, const QString& serverTime)
     return UpdateDecision::UpToDate;
 }
 
+QString ProductBaseName(const QString& baseName)
+{
+    QString base = baseName;
+    return base.remove(QLatin1String(kDownloadedMark), Qt::CaseSensitive)
+        .remove(QLatin1String(kMarkerMark), Qt::CaseSensitive);
+}
+
 UpdateFiles::UpdateFiles(QString folder, QString baseName, QString exeSuffix)
     : m_folder(std::move(folder)), m_baseName(std::move(baseName)),
       m_exeSuffix(std::move(exeSuffix))
@@ -117,6 +124,11 @@ QString UpdateFiles::downloadPath() const
     return QStringLiteral("/api/app/") + m_baseName + m_exeSuffix.toLower();
 }
 
+QString UpdateFiles::signaturePath() const
+{
+    return downloadPath() + QStringLiteral(".sig");
+}
+
 SwapStep DecideSwap(bool downloadedExists, bool markerExists, bool downloadedPlausible)
 {
     if (downloadedExists && markerExists)
@@ -141,6 +153,13 @@ bool HasExecutableHeader(const QByteArray& start)
 bool IsPlausibleBuild(const QByteArray& header, qint64 length, qint64 referenceLength)
 {
     return HasExecutableHeader(header) && length - referenceLength > -kMaxShortfallBytes;
+}
+
+bool IsStartableBuild(const QString& candidate)
+{
+    QFile file(candidate);
+    return file.open(QIODevice::ReadOnly) && QFileInfo(candidate).isExecutable() &&
+           HasExecutableHeader(file.read(4));
 }
 
 bool IsPlausibleBuild(const QString& candidate, const QString& reference)

@@ -32,6 +32,10 @@ inline constexpr char kPublishedBaseName[] = "Q17-Tallyframe";
 // A download this much shorter than the running build (or more) is taken for a broken one.
 inline constexpr qint64 kMaxShortfallBytes = 1000;
 
+// The product's base name: the running one without the marks of the hand-over ("-NEW",
+// "-TMP"). Whichever file of the hand-over runs, it is the same product under this name.
+QString ProductBaseName(const QString& baseName);
+
 // A file of the hand-over that could not be read, copied or deleted.
 class UpdateFileError : public AgentError
 {
@@ -81,6 +85,8 @@ public:
     // Service paths: the time of the published build and the download of this build.
     QString timeQueryPath() const;
     QString downloadPath() const;
+    // The signature file published beside the build.
+    QString signaturePath() const;
 
 private:
     QString path(const QString& base) const;
@@ -107,6 +113,9 @@ bool HasExecutableHeader(const QByteArray& start);
 // executable file with the header of this platform, not kMaxShortfallBytes or more shorter
 // than the reference.
 bool IsPlausibleBuild(const QString& candidate, const QString& reference);
+// An executable file with the header of this platform, whatever its size: enough for a build
+// whose signature was checked when it was downloaded.
+bool IsStartableBuild(const QString& candidate);
 // The same test on a length and header already known.
 bool IsPlausibleBuild(const QByteArray& header, qint64 length, qint64 referenceLength);
 

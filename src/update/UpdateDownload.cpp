@@ -1,11 +1,14 @@
 // The update download: streamed into a temporary file in the target's folder and checked before
-// it takes the target's name, so that a broken transfer can never be started as a build.
+// it takes the target's name, so that a broken or foreign transfer can never be started as a
+// build.
 #include "UpdateDownload.h"
 
 #include "UpdateCheck.h"
+#include "UpdateSignature.h"
 #include "service/HttpTransport.h"
 #include "service/ServiceConfig.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -30,103 +33,217 @@ bool sameOrigin(const QUrl& a, const QUrl& b)
            a.port(defaultPort(scheme)) == b.port(defaultPort(scheme));
 }
 
-} // namespace
-
-qint16 DownloadFile(const QString& address, const QString& fileName, const QString& referenceFile)
+bool onService(const QString& address)
 {
     const QUrl url(address, QUrl::StrictMode);
-    const QUrl service(ServiceConfig::serviceBaseUrl());
-    if (!url.isValid() || url.host().isEmpty() || !sameOrigin(url, service)) {
-        qCWarning(lcUpdate).noquote() << "download refused, not on the service:" << address;
-        return 0;
-    }
+    return url.isValid() && !url.host().isEmpty() &&
+           sameOrigin(url, QUrl(ServiceConfig::serviceBaseUrl()));
+}
 
-    // Without the running build there is nothing to measure the download against.
-    const QFileInfo reference(referenceFile);
-    if (!reference.isFile()) {
-        qCWarning(lcUpdate).noquote() << "download refused, no reference build:" << referenceFile;
-        return 0;
-    }
+struct Transfer
+{
+    QNetworkReply::NetworkError error = QNetworkReply::NoError;
+    QString errorText;
+    int status = 0;
+    QVariant announced; // Content-Length, when the answer had one
+    bool tooLarge = false;
+    bool writeFailed = false;
+};
 
-    const QFileInfo target(fileName);
-    QTemporaryFile part(target.absolutePath() + QLatin1Char('/') + target.fileName() +
-                        QStringLiteral(".XXXXXX.part"));
-    if (!part.open()) {
-        qCWarning(lcUpdate).noquote()
-            << "cannot create" << part.fileTemplate() << part.errorString();
-        return 0;
-    }
-
+// One GET into sink, never more than maxBytes.
+Transfer fetch(const QString& address, QIODevice* sink, qint64 maxBytes)
+{
     QNetworkAccessManager manager;
-    QNetworkRequest request(url);
+    QNetworkRequest request{QUrl(address, QUrl::StrictMode)};
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                          QNetworkRequest::AlwaysNetwork);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::SameOriginRedirectPolicy);
+    // The published bytes as they are: when Qt inflates a compressed answer it drops the
+    // length, and the signature covers the file, not its compressed form.
+    request.setRawHeader("Accept-Encoding", "identity");
     // Measured from the last byte that moved: a slow but flowing download is not cut off.
     request.setTransferTimeout(HttpTransport::timeoutMs());
 
+    Transfer t;
     QNetworkReply* reply = manager.get(request);
-    bool writeFailed = false;
+    qint64 written = 0;
     const auto drain = [&] {
         const QByteArray chunk = reply->readAll();
-        if (!writeFailed && part.write(chunk) != chunk.size()) {
-            writeFailed = true;
+        if (t.writeFailed || t.tooLarge)
+            return;
+        written += chunk.size();
+        if (written > maxBytes) {
+            t.tooLarge = true;
+            reply->abort();
+        } else if (sink->write(chunk) != chunk.size()) {
+            t.writeFailed = true;
             reply->abort();
         }
     };
     QObject::connect(reply, &QNetworkReply::readyRead, reply, drain);
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [&] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && length.toLongLong() > maxBytes) {
+            t.tooLarge = true;
+            reply->abort();
+        }
+    });
     QEventLoop loop;
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     if (!reply->isFinished())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     drain();
 
-    const QNetworkReply::NetworkError error = reply->error();
-    const QString errorText = reply->errorString();
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+    t.error = reply->error();
+    t.errorText = reply->errorString();
+    t.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    t.announced = reply->header(QNetworkRequest::ContentLengthHeader);
     delete reply;
+    return t;
+}
 
-    const qint64 received = part.size();
-    QString refusal;
-    if (writeFailed)
-        refusal = QStringLiteral("cannot write: ") + part.errorString();
-    else if (error != QNetworkReply::NoError)
-        refusal = errorText;
-    else if (status != 200)
-        refusal = QStringLiteral("status %1").arg(status);
-    else if (!announced.isValid())
-        refusal = QStringLiteral("no length announced");
-    else if (announced.toLongLong() != received)
-        refusal = QStringLiteral("%1 of %2 bytes").arg(received).arg(announced.toLongLong());
-    if (refusal.isEmpty() && !part.flush())
-        refusal = QStringLiteral("cannot write: ") + part.errorString();
-    if (refusal.isEmpty()) {
-        part.seek(0);
-        const QByteArray header = part.read(4);
-        if (!IsPlausibleBuild(header, received, reference.size()))
-            refusal = QStringLiteral("not a plausible build (%1 bytes)").arg(received);
+// The signature file, or the verdict that stops the download before the build is fetched.
+DownloadVerdict fetchSignature(const BuildCheck& check, BuildSignature* signature, QString* refusal)
+{
+    if (!onService(check.signatureAddress)) {
+        *refusal = QStringLiteral("signature not on the service: ") + check.signatureAddress;
+        return DownloadVerdict::Failed;
     }
-    if (!refusal.isEmpty()) {
-        qCWarning(lcUpdate).noquote() << "download of" << address << "refused:" << refusal;
-        return 0; // the temporary file removes itself
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    const Transfer t = fetch(check.signatureAddress, &buffer, kMaxSignatureBytes);
+    if (t.status == 404 || t.status == 410) {
+        *refusal = QStringLiteral("the build is not signed");
+        return DownloadVerdict::Refused;
+    }
+    if (t.tooLarge || (t.error == QNetworkReply::NoError && t.status == 200 &&
+                       !ParseSignatureFile(buffer.data(), signature))) {
+        *refusal = QStringLiteral("the signature file cannot be read");
+        return DownloadVerdict::Refused;
+    }
+    if (t.error != QNetworkReply::NoError || t.status != 200) {
+        *refusal = QStringLiteral("signature: ") +
+                   (t.error != QNetworkReply::NoError ? t.errorText
+                                                      : QStringLiteral("status %1").arg(t.status));
+        return DownloadVerdict::Failed;
+    }
+    if (CompareVersions(signature->version, check.minimumVersion) < 0) {
+        *refusal = QStringLiteral("signed version %1 is older than this build's %2")
+                       .arg(signature->version, check.minimumVersion);
+        return DownloadVerdict::Refused;
+    }
+    return DownloadVerdict::Accepted;
+}
+
+DownloadVerdict download(const QString& address, const QString& fileName, const BuildCheck& check,
+                         QString* refusal, qint64* received)
+{
+    if (!onService(address)) {
+        *refusal = QStringLiteral("not on the service");
+        return DownloadVerdict::Failed;
+    }
+    // Without the running build there is nothing to measure the download against.
+    const QFileInfo reference(check.referenceFile);
+    if (!reference.isFile()) {
+        *refusal = QStringLiteral("no reference build ") + check.referenceFile;
+        return DownloadVerdict::Failed;
+    }
+
+    const bool signedOnly = !check.publicKey.isEmpty();
+    BuildSignature signature;
+    if (signedOnly) {
+        const DownloadVerdict verdict = fetchSignature(check, &signature, refusal);
+        if (verdict != DownloadVerdict::Accepted)
+            return verdict;
+    }
+
+    const QFileInfo target(fileName);
+    QTemporaryFile part(target.absolutePath() + QLatin1Char('/') + target.fileName() +
+                        QStringLiteral(".XXXXXX.part"));
+    if (!part.open()) {
+        *refusal = QStringLiteral("cannot create ") + part.fileTemplate() + QStringLiteral(": ") +
+                   part.errorString();
+        return DownloadVerdict::Failed;
+    }
+    const Transfer t = fetch(address, &part, kMaxBuildBytes);
+    *received = part.size();
+    if (t.tooLarge) {
+        *refusal = QStringLiteral("larger than %1 bytes").arg(kMaxBuildBytes);
+        return DownloadVerdict::Refused;
+    }
+    if (t.writeFailed || !part.flush()) {
+        *refusal = QStringLiteral("cannot write: ") + part.errorString();
+        return DownloadVerdict::Failed;
+    }
+    if (t.error != QNetworkReply::NoError || t.status != 200) {
+        *refusal = t.error != QNetworkReply::NoError ? t.errorText
+                                                     : QStringLiteral("status %1").arg(t.status);
+        return DownloadVerdict::Failed;
+    }
+
+    part.seek(0);
+    const QByteArray header = part.read(4);
+    if (signedOnly) {
+        // The signature vouches for every byte: length and size say nothing more.
+        if (!VerifyBuild(part.fileName(), signature, check.publicKey)) {
+            *refusal = QStringLiteral("the signature does not match");
+            return DownloadVerdict::Refused;
+        }
+        if (!HasExecutableHeader(header)) {
+            *refusal = QStringLiteral("signed, but no executable of this platform");
+            return DownloadVerdict::Refused;
+        }
+    } else {
+        if (t.announced.isValid() && t.announced.toLongLong() != *received) {
+            *refusal =
+                QStringLiteral("%1 of %2 bytes").arg(*received).arg(t.announced.toLongLong());
+            return DownloadVerdict::Failed;
+        }
+        if (!IsPlausibleBuild(header, *received, reference.size())) {
+            *refusal = QStringLiteral("not a plausible build (%1 bytes)").arg(*received);
+            return DownloadVerdict::Refused;
+        }
     }
 
     // Only now does the target name appear, already complete.
     part.close();
     if (QFile::exists(fileName) && !QFile::remove(fileName)) {
-        qCWarning(lcUpdate).noquote() << "cannot replace" << QDir::toNativeSeparators(fileName);
-        return 0;
+        *refusal = QStringLiteral("cannot replace ") + QDir::toNativeSeparators(fileName);
+        return DownloadVerdict::Failed;
     }
     if (!QFile::rename(part.fileName(), fileName)) {
-        qCWarning(lcUpdate).noquote()
-            << "cannot rename the download to" << QDir::toNativeSeparators(fileName);
-        return 0;
+        *refusal =
+            QStringLiteral("cannot rename the download to ") + QDir::toNativeSeparators(fileName);
+        return DownloadVerdict::Failed;
     }
     part.setAutoRemove(false);
     QFile::setPermissions(fileName, reference.permissions());
-    qCInfo(lcUpdate).noquote() << "downloaded" << received << "bytes to"
-                               << QDir::toNativeSeparators(fileName);
-    return 1;
+    return DownloadVerdict::Accepted;
+}
+
+} // namespace
+
+DownloadVerdict DownloadBuild(const QString& address, const QString& fileName,
+                              const BuildCheck& check)
+{
+    QString refusal;
+    qint64 received = 0;
+    const DownloadVerdict verdict = download(address, fileName, check, &refusal, &received);
+    if (verdict == DownloadVerdict::Accepted)
+        qCInfo(lcUpdate).noquote()
+            << "downloaded" << received << "bytes to" << QDir::toNativeSeparators(fileName)
+            << (check.publicKey.isEmpty() ? "(unverified)" : "(signed)");
+    else
+        qCWarning(lcUpdate).noquote()
+            << "download of" << address
+            << (verdict == DownloadVerdict::Refused ? "refused:" : "failed:") << refusal;
+    return verdict;
+}
+
+qint16 DownloadFile(const QString& address, const QString& fileName, const QString& referenceFile)
+{
+    BuildCheck check;
+    check.referenceFile = referenceFile;
+    return DownloadBuild(address, fileName, check) == DownloadVerdict::Accepted ? 1 : 0;
 }

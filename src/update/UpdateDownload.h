@@ -1,13 +1,40 @@
-// Fetching a published build into a file, so that only a complete, plausible build ever lies
+// Fetching a published build into a file, so that only a complete, acceptable build ever lies
 // under the target name.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
+// The largest build that is ever downloaded, and the largest signature file.
+inline constexpr qint64 kMaxBuildBytes = qint64(256) << 20;
+inline constexpr qint64 kMaxSignatureBytes = 4096;
+
+enum class DownloadVerdict
+{
+    Accepted, // the build lies under the target name
+    Failed,   // the transfer did not complete: worth another try at the next check
+    Refused,  // the published build itself is not acceptable: not worth fetching again
+};
+
+// What a download is checked against.
+struct BuildCheck
+{
+    QString referenceFile; // the running build: its permissions, and its size without a key
+    // With a key, the build is accepted only when the signature file at signatureAddress
+    // verifies for its bytes and names a version not lower than minimumVersion; no length or
+    // size test is needed then. Without one, the build must be an executable of this platform,
+    // as long as announced (when announced) and not much shorter than the reference.
+    QByteArray publicKey;
+    QString signatureAddress;
+    QString minimumVersion;
+};
+
 // Downloads address into fileName. The transfer goes into a temporary file beside the target,
-// which takes the target's name only when the answer was 200, as long as announced, an
-// executable of this platform and not much shorter than referenceFile (the running build); it
-// then carries referenceFile's permissions. Anything else is deleted. Only addresses on the
-// service's own scheme, host and port are fetched, and redirects may not leave it.
-// Returns 1 on success, 0 otherwise.
+// which takes the target's name only when the build passed its checks; it then carries the
+// reference's permissions. Anything else is deleted. Only addresses on the service's own
+// scheme, host and port are fetched, redirects may not leave it, and the transfer is asked
+// for without compression, so that what arrives is the published bytes.
+DownloadVerdict DownloadBuild(const QString& address, const QString& fileName,
+                              const BuildCheck& check);
+// The same without a key. Returns 1 on success, 0 otherwise.
 qint16 DownloadFile(const QString& address, const QString& fileName, const QString& referenceFile);

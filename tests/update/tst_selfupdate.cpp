@@ -12,10 +12,13 @@
 #include "update/SelfUpdate.h"
 #include "update/UpdateCheck.h"
 #include "update/UpdateDownload.h"
+#include "update/UpdateSignature.h"
 
 #include <QDir>
 #include <QLabel>
 #include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
 
@@ -57,9 +60,75 @@ QStringList entries(const QString& folder)
                                   QDir::Name);
 }
 
+// Serves files the way other web servers do: in chunks without a length, or compressed when the
+// client says it takes that.
+class FileServer : public QObject
+{
+public:
+    FileServer()
+    {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = m_server.nextPendingConnection())
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { serve(socket); });
+        });
+    }
+    QString baseUrl() const
+    {
+        return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort());
+    }
+
+    QMap<QByteArray, QByteArray> files; // by path
+    bool chunked = false;
+    bool compressWhenAsked = false;
+    QList<QByteArray> acceptEncodings; // what each request said it takes
+
+private:
+    void serve(QTcpSocket* socket)
+    {
+        m_head += socket->readAll();
+        if (!m_head.contains("\r\n\r\n"))
+            return;
+        const QByteArray head = std::exchange(m_head, {});
+        const QByteArray path = head.split(' ').value(1);
+        for (const QByteArray& line : head.split('\n')) {
+            if (line.toLower().startsWith("accept-encoding:"))
+                acceptEncodings << line.mid(16).trimmed();
+        }
+        const bool deflate = compressWhenAsked && head.toLower().contains("accept-encoding:") &&
+                             head.toLower().contains("deflate");
+        if (!files.contains(path)) {
+            socket->write("HTTP/1.1 404 Not Found\r\nContent-Length: 10\r\n\r\nError: 404");
+            return;
+        }
+        QByteArray body = files.value(path);
+        QByteArray headers = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n";
+        if (deflate) {
+            body = qCompress(body).mid(4); // a zlib stream without Qt's length prefix
+            headers += "Content-Encoding: deflate\r\n";
+        }
+        if (chunked) {
+            QByteArray chunks;
+            for (qsizetype at = 0; at < body.size(); at += 7000) {
+                const QByteArray piece = body.mid(at, 7000);
+                chunks += QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n";
+            }
+            body = chunks + "0\r\n\r\n";
+            headers += "Transfer-Encoding: chunked\r\n";
+        } else {
+            headers += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+        }
+        socket->write(headers + "\r\n" + body);
+    }
+
+    QTcpServer m_server;
+    QByteArray m_head;
+};
+
 struct Recorder
 {
     QStringList prompts;
+    QMap<QString, QString> memory; // what the agent keeps between runs
     QStringList started;
     bool startSucceeds = true;
     int ended = 0;
@@ -73,6 +142,8 @@ struct Recorder
         };
         h.end = [this] { ++ended; };
         h.fileRetryMs = retryMs;
+        h.recall = [this](const QString& key) { return memory.value(key); };
+        h.remember = [this](const QString& key, const QString& value) { memory[key] = value; };
         return h;
     }
 };
@@ -116,21 +187,35 @@ private slots:
         QTest::addColumn<QStringList>("middle"); // status texts between the first and the last
         QTest::addColumn<QString>("serverTime"); // as shown after " | Baru: "; "*" = its time
         QTest::addColumn<bool>("handsOver");
+        QTest::addColumn<QString>("metBefore"); // the time already kept under this key
+        QTest::addColumn<QString>("keeps");     // the key the check keeps the time under
         const QString checkFailed = UpdateText::CheckFailed;
+        const QString installed = kInstalledTimeKey;
+        const QString refused = kRefusedTimeKey;
         const QString downloading = UpdateText::Downloading;
         const QString downloadFailed = UpdateText::DownloadFailed;
         QTest::newRow("newer build")
-            << "good" << 60 << QStringList{downloading, UpdateText::Downloaded} << "*" << true;
+            << "good" << 60 << QStringList{downloading, UpdateText::Downloaded} << "*" << true << ""
+            << installed;
         QTest::newRow("same time")
-            << "good" << 0 << QStringList{UpdateText::UpToDate} << "*" << false;
+            << "good" << 0 << QStringList{UpdateText::UpToDate} << "*" << false << ""
+            << "";
         QTest::newRow("older build")
-            << "good" << -60 << QStringList{UpdateText::UpToDate} << "*" << false;
+            << "good" << -60 << QStringList{UpdateText::UpToDate} << "*" << false << ""
+            << "";
         QTest::newRow("nothing published")
-            << "none" << 0 << QStringList{checkFailed} << "Error: 404" << false;
+            << "none" << 0 << QStringList{checkFailed} << "Error: 404" << false << ""
+            << "";
         QTest::newRow("service unreachable")
-            << "unreachable" << 0 << QStringList{checkFailed} << "" << false;
-        QTest::newRow("foreign file")
-            << "foreign" << 60 << QStringList{downloading, downloadFailed} << "*" << false;
+            << "unreachable" << 0 << QStringList{checkFailed} << "" << false << ""
+            << "";
+        QTest::newRow("foreign file") << "foreign" << 60 << QStringList{downloading, downloadFailed}
+                                      << "*" << false << "" << refused;
+        // A clock behind the service's sees the installed build as newer at every check.
+        QTest::newRow("installed before") << "good" << 300 << QStringList{UpdateText::UpToDate}
+                                          << "*" << false << installed << "";
+        QTest::newRow("refused before")
+            << "good" << 60 << QStringList{downloadFailed} << "*" << false << refused << "";
     }
     void check()
     {
@@ -139,6 +224,8 @@ private slots:
         QFETCH(QStringList, middle);
         QFETCH(QString, serverTime);
         QFETCH(bool, handsOver);
+        QFETCH(QString, metBefore);
+        QFETCH(QString, keeps);
 
         TestService service;
         QTemporaryDir folder;
@@ -158,8 +245,16 @@ private slots:
             serverTime = TimeText(publishedTime);
 
         Recorder r;
+        if (!metBefore.isEmpty())
+            r.memory[metBefore] = serverTime;
         const UpdateOutcome outcome =
             RunUpdateCheck({folder.path(), "Q17-Tallyframe", ""}, r.hooks());
+        QMap<QString, QString> kept;
+        if (!metBefore.isEmpty())
+            kept[metBefore] = serverTime;
+        if (!keeps.isEmpty())
+            kept[keeps] = serverTime;
+        QCOMPARE(r.memory, kept);
 
         const QStringList expected =
             QStringList{UpdateText::Checking} + middle +
@@ -186,28 +281,79 @@ private slots:
     void download_data()
     {
         QTest::addColumn<QString>("served");
-        QTest::addColumn<QString>("where");
-        QTest::addColumn<bool>("expected");
+        QTest::addColumn<QString>("where");   // "service", "other", "https", "files" (FileServer)
+        QTest::addColumn<QString>("signing"); // "" no key; else how the signature file is made
+        QTest::addColumn<int>("verdict");
+        const int accepted = int(DownloadVerdict::Accepted);
+        const int failed = int(DownloadVerdict::Failed);
+        const int refused = int(DownloadVerdict::Refused);
         QTest::newRow("complete build") << "good"
-                                        << "service" << true;
+                                        << "service"
+                                        << "" << accepted;
         QTest::newRow("1000 bytes short") << "short1000"
-                                          << "service" << false;
+                                          << "service"
+                                          << "" << refused;
         QTest::newRow("foreign file") << "foreign"
-                                      << "service" << false;
+                                      << "service"
+                                      << "" << refused;
         QTest::newRow("not published") << "none"
-                                       << "service" << false;
+                                       << "service"
+                                       << "" << failed;
         QTest::newRow("cut off after half") << "truncated"
-                                            << "service" << false;
+                                            << "service"
+                                            << "" << failed;
         QTest::newRow("another host") << "good"
-                                      << "other" << false;
+                                      << "other"
+                                      << "" << failed;
         QTest::newRow("another scheme") << "good"
-                                        << "https" << false;
+                                        << "https"
+                                        << "" << failed;
+        // Transfers other web servers make of a good build.
+        QTest::newRow("chunked") << "good"
+                                 << "chunked"
+                                 << "" << accepted;
+        QTest::newRow("compressed when asked") << "good"
+                                               << "compressed"
+                                               << "" << accepted;
+        // With a key, the signature decides, whatever the length.
+        QTest::newRow("signed") << "good"
+                                << "service"
+                                << "signed" << accepted;
+        QTest::newRow("signed, much smaller") << "small"
+                                              << "service"
+                                              << "signed" << accepted;
+        QTest::newRow("signed, chunked") << "small"
+                                         << "chunked"
+                                         << "signed" << accepted;
+        QTest::newRow("signed, newer version") << "good"
+                                               << "service"
+                                               << "newer" << accepted;
+        QTest::newRow("signed, older version") << "good"
+                                               << "service"
+                                               << "older" << refused;
+        QTest::newRow("signed with another key") << "good"
+                                                 << "service"
+                                                 << "other key" << refused;
+        QTest::newRow("signature of another build") << "good"
+                                                    << "service"
+                                                    << "other build" << refused;
+        QTest::newRow("signed, not an executable") << "foreign"
+                                                   << "service"
+                                                   << "signed" << refused;
+        QTest::newRow("no signature published") << "good"
+                                                << "service"
+                                                << "none" << refused;
+        QTest::newRow("unreadable signature file") << "good"
+                                                   << "service"
+                                                   << "garbage" << refused;
     }
     void download()
     {
         QFETCH(QString, served);
         QFETCH(QString, where);
-        QFETCH(bool, expected);
+        QFETCH(QString, signing);
+        QFETCH(int, verdict);
+        const bool expected = verdict == int(DownloadVerdict::Accepted);
 
         TestService service;
         QTemporaryDir folder;
@@ -220,6 +366,8 @@ private slots:
         QByteArray bytes = buildBytes(kRunningSize + 3000, kElf, 'n');
         if (served == "short1000")
             bytes = buildBytes(kRunningSize - 1000);
+        else if (served == "small")
+            bytes = buildBytes(kRunningSize / 4, kElf, 's');
         else if (served == "foreign")
             bytes = buildBytes(kRunningSize, "PK\x03\x04");
         if (served != "none")
@@ -231,20 +379,120 @@ private slots:
             QVERIFY(service.server().setFaults(faults));
         }
 
+        BuildCheck check;
+        check.referenceFile = running;
+        check.minimumVersion = "1.4.2";
+        QByteArray signatureFile;
+        if (!signing.isEmpty()) {
+            QByteArray secret, otherPublic, otherSecret;
+            QVERIFY(GenerateUpdateKeys(&check.publicKey, &secret));
+            QVERIFY(GenerateUpdateKeys(&otherPublic, &otherSecret));
+            const QString signedFile = folder.filePath("to-sign");
+            writeFile(signedFile, signing == "other build" ? bytes + "x" : bytes);
+            const QString version = signing == "older"   ? "1.4.1"
+                                    : signing == "newer" ? "1.10.0"
+                                                         : "1.4.2";
+            const QByteArray signature =
+                SignBuild(signedFile, version, signing == "other key" ? otherSecret : secret);
+            QCOMPARE(signature.size(), 64);
+            QFile::remove(signedFile);
+            signatureFile = SignatureFileText({version, signature});
+            if (signing == "garbage")
+                signatureFile = "version: 1.4.2\nsignature: not base64!\n";
+            if (signing != "none")
+                publish(service, "Q17-Tallyframe.sig", signatureFile, QDateTime::currentDateTime());
+        }
+
         CannedHttpServer other;
         other.body = bytes;
-        QString address = service.baseUrl() + "/api/app/Q17-Tallyframe";
+        FileServer files;
+        files.files["/api/app/Q17-Tallyframe"] = bytes;
+        if (!signatureFile.isEmpty() && signing != "none")
+            files.files["/api/app/Q17-Tallyframe.sig"] = signatureFile;
+        files.chunked = where == "chunked";
+        files.compressWhenAsked = where == "compressed";
+        std::unique_ptr<ServiceUrlGuard> onFiles;
+        QString base = service.baseUrl();
+        if (where == "chunked" || where == "compressed") {
+            base = files.baseUrl();
+            onFiles = std::make_unique<ServiceUrlGuard>(base);
+        }
+        QString address = base + "/api/app/Q17-Tallyframe";
+        check.signatureAddress = address + ".sig";
         if (where == "other")
             address = other.baseUrl() + "/api/app/Q17-Tallyframe";
         else if (where == "https")
             address.replace("http://", "https://");
 
-        QCOMPARE(DownloadFile(address, target, running), qint16(expected ? 1 : 0));
+        if (signing.isEmpty())
+            QCOMPARE(DownloadFile(address, target, running), qint16(expected ? 1 : 0));
+        else
+            QCOMPARE(int(DownloadBuild(address, target, check)), verdict);
         QCOMPARE(readFile(target), expected ? bytes : QByteArray("earlier"));
         QCOMPARE(entries(folder.path()), (QStringList{"Q17-Tallyframe", "Q17-Tallyframe-NEW"}));
         if (expected)
             QVERIFY(QFileInfo(target).isExecutable());
         QVERIFY(other.requestLines.isEmpty());
+        // Compression would hide the announced length: the agent asks for the bytes as they are.
+        for (const QByteArray& accepted : std::as_const(files.acceptEncodings))
+            QCOMPARE(accepted, QByteArray("identity"));
+        if (signing.isEmpty() && where == "service")
+            QCOMPARE(int(DownloadBuild(address, target, check)),
+                     expected ? int(DownloadVerdict::Accepted) : verdict);
+    }
+
+    // What an interrupted update leaves beside the program goes; everything else stays.
+    void leftovers_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("unfinished download") << "Q17-Tallyframe-NEW.a1B2c3.part" << true;
+        QTest::newRow("unfinished copy") << "Q17-Tallyframe.Zx9y8W" << true;
+        QTest::newRow("unfinished marker") << "Q17-Tallyframe-TMP.000aaa" << true;
+        QTest::newRow("the build") << "Q17-Tallyframe" << false;
+        QTest::newRow("waiting download") << "Q17-Tallyframe-NEW" << false;
+        QTest::newRow("marker") << "Q17-Tallyframe-TMP" << false;
+        QTest::newRow("seven letters") << "Q17-Tallyframe.abcdefg" << false;
+        QTest::newRow("another program's") << "Other.a1B2c3" << false;
+        QTest::newRow("another part") << "notes.a1B2c3.part" << false;
+        QTest::newRow("a sign") << "Q17-Tallyframe.a1-2c3" << false;
+    }
+    void leftovers()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, removed);
+        QTemporaryDir folder;
+        writeFile(folder.filePath(name), "x");
+        RemoveUpdateLeftovers({folder.path(), "Q17-Tallyframe-NEW", ""});
+        QCOMPARE(QFileInfo::exists(folder.filePath(name)), !removed);
+        // Bundle1 does no file work at all.
+        writeFile(folder.filePath("Bundle1.a1B2c3"), "x");
+        RemoveUpdateLeftovers({folder.path(), "Bundle1", ""});
+        QVERIFY(QFileInfo::exists(folder.filePath("Bundle1.a1B2c3")));
+    }
+
+    // Which runs belong to the hand-over (no consent window, and they wait for their
+    // predecessor's lock).
+    void handOverRun_data()
+    {
+        QTest::addColumn<QString>("baseName");
+        QTest::addColumn<bool>("marker");
+        QTest::addColumn<bool>("handOver");
+        QTest::newRow("usual") << "Q17-Tallyframe" << false << false;
+        QTest::newRow("usual after a swap") << "Q17-Tallyframe" << true << true;
+        QTest::newRow("downloaded") << "Q17-Tallyframe-NEW" << false << true;
+        QTest::newRow("marker running") << "Q17-Tallyframe-TMP" << false << true;
+        QTest::newRow("Bundle1") << "Bundle1" << true << false;
+    }
+    void handOverRun()
+    {
+        QFETCH(QString, baseName);
+        QFETCH(bool, marker);
+        QFETCH(bool, handOver);
+        QTemporaryDir folder;
+        if (marker)
+            writeFile(folder.filePath(baseName + "-TMP"), "x");
+        QCOMPARE(IsHandOverRun({folder.path(), baseName, ""}), handOver);
     }
 
     // What the usual build does with the files it finds, also when its own check failed.
@@ -255,17 +503,23 @@ private slots:
         QTest::addColumn<bool>("starts");
         QTest::addColumn<QStringList>("left");
         QTest::addColumn<QString>("lastPrompt"); // "" = the time line
+        QTest::addColumn<bool>("withKey");
         const QStringList usual{"Q17-Tallyframe"};
         const QStringList waiting{"Q17-Tallyframe", "Q17-Tallyframe-NEW"};
-        QTest::newRow("nothing pending") << "" << false << false << usual << "";
-        QTest::newRow("download waiting") << "good" << false << true << waiting << "";
-        QTest::newRow("waiting, 999 bytes short") << "short999" << false << true << waiting << "";
+        QTest::newRow("nothing pending") << "" << false << false << usual << "" << false;
+        QTest::newRow("download waiting") << "good" << false << true << waiting << "" << false;
+        QTest::newRow("waiting, 999 bytes short")
+            << "short999" << false << true << waiting << "" << false;
         QTest::newRow("waiting, 1000 bytes short")
-            << "short1000" << false << false << usual << UpdateText::DownloadFailed;
+            << "short1000" << false << false << usual << UpdateText::DownloadFailed << false;
         QTest::newRow("waiting, foreign")
-            << "foreign" << false << false << usual << UpdateText::DownloadFailed;
-        QTest::newRow("swap completed") << "good" << true << false << usual << "";
-        QTest::newRow("stray marker") << "" << true << false << usual << "";
+            << "foreign" << false << false << usual << UpdateText::DownloadFailed << false;
+        QTest::newRow("swap completed") << "good" << true << false << usual << "" << false;
+        QTest::newRow("stray marker") << "" << true << false << usual << "" << false;
+        // A signed build was checked whole when it came: a small one is started too.
+        QTest::newRow("signed, much smaller") << "small" << false << true << waiting << "" << true;
+        QTest::newRow("signed, foreign")
+            << "foreign" << false << false << usual << UpdateText::DownloadFailed << true;
     }
     void handOverStates()
     {
@@ -274,6 +528,7 @@ private slots:
         QFETCH(bool, starts);
         QFETCH(QStringList, left);
         QFETCH(QString, lastPrompt);
+        QFETCH(bool, withKey);
 
         TestService service; // publishes nothing: the check itself fails
         QTemporaryDir folder;
@@ -281,6 +536,7 @@ private slots:
         const QMap<QString, QByteArray> kinds{{"good", buildBytes(kRunningSize + 10)},
                                               {"short999", buildBytes(kRunningSize - 999)},
                                               {"short1000", buildBytes(kRunningSize - 1000)},
+                                              {"small", buildBytes(kRunningSize / 4)},
                                               {"foreign", buildBytes(kRunningSize, "#!/bin/sh\n")}};
         if (!downloaded.isEmpty())
             writeFile(folder.filePath("Q17-Tallyframe-NEW"), kinds[downloaded]);
@@ -288,8 +544,9 @@ private slots:
             writeFile(folder.filePath("Q17-Tallyframe-TMP"), kinds["good"]);
 
         Recorder r;
+        const QByteArray key = withKey ? QByteArray(32, 'k') : QByteArray();
         const UpdateOutcome outcome =
-            RunUpdateCheck({folder.path(), "Q17-Tallyframe", ""}, r.hooks());
+            RunUpdateCheck({folder.path(), "Q17-Tallyframe", "", key, "1.0.0"}, r.hooks());
         QCOMPARE(r.prompts.value(1), QString(UpdateText::CheckFailed));
         QCOMPARE(r.prompts.last(), lastPrompt.isEmpty()
                                        ? "Sekarang: " + localText() + " | Baru: Error: 404"

@@ -1,6 +1,7 @@
 // The self-update's decisions: when the published build counts as newer, which files the
 // hand-over works on, what each state of those files calls for, and the timer's rhythm.
 #include "update/UpdateCheck.h"
+#include "update/UpdateSignature.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -141,6 +142,107 @@ private slots:
         QCOMPARE(files.usualMarker(), native(paths[4]));
         QCOMPARE(files.timeQueryPath(), timePath);
         QCOMPARE(files.downloadPath(), downloadPath);
+        // The signature lies beside the build; the product's name loses the hand-over's marks.
+        QCOMPARE(files.signaturePath(), downloadPath + ".sig");
+        QCOMPARE(ProductBaseName(base), QString(base).remove("-NEW").remove("-TMP"));
+    }
+
+    void productName_data()
+    {
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<QString>("product");
+        QTest::newRow("usual") << "Q17-Tallyframe"
+                               << "Q17-Tallyframe";
+        QTest::newRow("downloaded") << "Q17-Tallyframe-NEW"
+                                    << "Q17-Tallyframe";
+        QTest::newRow("marker") << "Q17-Tallyframe-TMP"
+                                << "Q17-Tallyframe";
+        QTest::newRow("lower case is no mark") << "Q17-Tallyframe-new"
+                                               << "Q17-Tallyframe-new";
+    }
+    void productName()
+    {
+        QFETCH(QString, base);
+        QFETCH(QString, product);
+        QCOMPARE(ProductBaseName(base), product);
+    }
+
+    void versionOrder_data()
+    {
+        QTest::addColumn<QString>("a");
+        QTest::addColumn<QString>("b");
+        QTest::addColumn<int>("order");
+        QTest::newRow("equal") << "1.0.49"
+                               << "1.0.49" << 0;
+        QTest::newRow("numbers, not text") << "1.10.0"
+                                           << "1.9.9" << 1;
+        QTest::newRow("revision") << "1.0.48"
+                                  << "1.0.49" << -1;
+        QTest::newRow("major first") << "2.0.0"
+                                     << "1.99.99" << 1;
+        QTest::newRow("not a version is lowest") << "1.0"
+                                                 << "0.0.0" << -1;
+        QTest::newRow("blank tail") << "1.0.0 "
+                                    << "0.0.1" << -1;
+    }
+    void versionOrder()
+    {
+        QFETCH(QString, a);
+        QFETCH(QString, b);
+        QFETCH(int, order);
+        QCOMPARE(qBound(-1, CompareVersions(a, b), 1), order);
+        QCOMPARE(qBound(-1, CompareVersions(b, a), 1), a == b ? 0 : -order);
+    }
+
+    void signatureFile_data()
+    {
+        const QByteArray sig = QByteArray(64, 's').toBase64();
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<bool>("readable");
+        QTest::newRow("as written") << "version: 1.2.3\nsignature: " + sig + "\n" << true;
+        QTest::newRow("crlf, other order") << "signature: " + sig + "\r\nversion: 1.2.3\r\n"
+                                           << true;
+        QTest::newRow("no version") << "signature: " + sig + "\n" << false;
+        QTest::newRow("bad version") << "version: 1.2\nsignature: " + sig + "\n" << false;
+        QTest::newRow("short signature")
+            << "version: 1.2.3\nsignature: " + QByteArray(63, 's').toBase64() << false;
+        QTest::newRow("extra line") << "version: 1.2.3\nsignature: " + sig + "\nkey: x\n" << false;
+        QTest::newRow("html page") << QByteArray("<html>Error: 404</html>") << false;
+    }
+    void signatureFile()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(bool, readable);
+        BuildSignature read;
+        QCOMPARE(ParseSignatureFile(text, &read), readable);
+        if (readable) {
+            QCOMPARE(read.version, QString("1.2.3"));
+            QCOMPARE(read.signature, QByteArray(64, 's'));
+            QCOMPARE(SignatureFileText(read),
+                     "version: 1.2.3\nsignature: " + QByteArray(64, 's').toBase64() + "\n");
+        }
+    }
+
+    // The signature covers the bytes and the version: neither can change under it.
+    void signatureBindsBytesAndVersion()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("build");
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(QByteArray(200000, 'b'));
+        out.close();
+        QByteArray pub, secret;
+        QVERIFY(GenerateUpdateKeys(&pub, &secret));
+        const BuildSignature good{"1.2.3", SignBuild(file, "1.2.3", secret)};
+        QVERIFY(VerifyBuild(file, good, pub));
+        QVERIFY(!VerifyBuild(file, {"1.2.4", good.signature}, pub));
+        QVERIFY(!VerifyBuild(file, good, pub.left(31)));
+        QVERIFY(SignBuild(file, "1.2", secret).isEmpty());
+        QVERIFY(out.open(QIODevice::Append));
+        out.write("x");
+        out.close();
+        QVERIFY(!VerifyBuild(file, good, pub));
     }
 
     void plausibility_data()
