@@ -178,7 +178,7 @@ if [ -z "$platform" ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ];
   platform=offscreen
 fi
 env TALLYFRAME_SERVICE_URL="$url" TALLYFRAME_WEB_URL="$url" TALLYFRAME_DEVICE_NAME="$device" \
-  XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$runtime" ${platform:+QT_QPA_PLATFORM=$platform} \
+  XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/share" XDG_RUNTIME_DIR="$runtime" ${platform:+QT_QPA_PLATFORM=$platform} \
   setsid "$agent_bin" >"$work/agent.log" 2>&1 &
 agent_pid=$!
 echo "$agent_pid" >>"$work/children"

@@ -4,14 +4,18 @@
 
 #include <QString>
 
-// Writes (enable) or removes the entry for the running executable. A failure is not shown: its
+// The product has one entry, named after its executable whichever file of an update's hand-over
+// is running (Q17-Tallyframe-NEW writes and finds the entry of Q17-Tallyframe), and it starts
+// the product's executable.
+
+// Writes (enable) or removes the entry for the product's executable. A failure is not shown: its
 // error number goes to errorNumber, which is left alone on success.
 void SetAutoStart(bool enable, qint32& errorNumber);
 
-// Whether an entry for this executable exists (at the first start there is none yet).
+// Whether the product's entry exists (at the first start there is none yet).
 bool AutoStartEntryExists();
 
-// The command line the entry starts: the running executable, quoted as the platform's entry
+// The command line the entry starts: the product's executable, quoted as the platform's entry
 // format wants it, then " --auto-start".
 QString AutoStartCommand();
 

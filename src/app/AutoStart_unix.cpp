@@ -1,8 +1,9 @@
 // Auto-start on desktops that follow the XDG autostart convention: a .desktop file named after
-// the executable under $XDG_CONFIG_HOME/autostart (~/.config/autostart when unset).
+// the product's executable under $XDG_CONFIG_HOME/autostart (~/.config/autostart when unset).
 #include "AutoStart.h"
 
 #include "AppControl.h"
+#include "update/UpdateCheck.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -24,21 +25,26 @@ QString configHome()
     return QDir::homePath() + QStringLiteral("/.config");
 }
 
+QString productName()
+{
+    return ProductBaseName(ExeBaseName());
+}
+
 QString entryPath()
 {
-    return configHome() + QStringLiteral("/autostart/") + ExeBaseName() +
+    return configHome() + QStringLiteral("/autostart/") + productName() +
            QStringLiteral(".desktop");
 }
 
-// The file that is running. A name with dots in it loses its last part in ExeBaseName(), so the
-// real path is taken whenever the identity is the real one.
-QString runningExecutable()
+// The product's file. When that is the file running, the real path is taken: a name with dots
+// in it loses its last part in ExeBaseName().
+QString productExecutable()
 {
     const QFileInfo real(QCoreApplication::applicationFilePath());
     if (QDir::toNativeSeparators(real.absolutePath()) == AppFolder() &&
-        real.completeBaseName() == ExeBaseName())
+        real.completeBaseName() == productName())
         return real.absoluteFilePath();
-    return AppFolder() + QLatin1Char('/') + ExeFileName(ExeBaseName());
+    return AppFolder() + QLatin1Char('/') + ExeFileName(productName());
 }
 
 // One argument of an Exec line: inside double quotes, ", `, $ and \ take a backslash. The whole
@@ -88,7 +94,7 @@ qint32 lastErrno(qint32 fallback)
 
 QString AutoStartCommand()
 {
-    return quotedExecArgument(runningExecutable()) + QStringLiteral(" --auto-start");
+    return quotedExecArgument(productExecutable()) + QStringLiteral(" --auto-start");
 }
 
 QString AutoStartLocation()

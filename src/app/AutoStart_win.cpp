@@ -1,9 +1,10 @@
-// Auto-start on Windows: a value named after the executable under the machine's Run key. Writing
-// there needs administrator rights, which an ordinary log-on does not have; the per-user Run key
-// then carries the entry, so that the agent still comes up at the next log-on.
+// Auto-start on Windows: a value named after the product's executable under the machine's Run key.
+// Writing there needs administrator rights, which an ordinary log-on does not have; the per-user
+// Run key then carries the entry, so that the agent still comes up at the next log-on.
 #include "AutoStart.h"
 
 #include "AppControl.h"
+#include "update/UpdateCheck.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -21,54 +22,60 @@ const QString kUserRun =
 constexpr qint32 kAccessDenied = -2147024891;
 constexpr qint32 kNotFound = -2147024894;
 
-QString runningExecutable()
+// The value's name: the product's, also while a file of the update's hand-over runs.
+QString valueName()
+{
+    return ProductBaseName(ExeBaseName());
+}
+
+QString productExecutable()
 {
     const QFileInfo real(QCoreApplication::applicationFilePath());
     if (QDir::toNativeSeparators(real.absolutePath()) == AppFolder() &&
-        real.completeBaseName() == ExeBaseName())
+        real.completeBaseName() == valueName())
         return QDir::toNativeSeparators(real.absoluteFilePath());
-    return AppFolder() + QLatin1Char('\\') + ExeBaseName() + QStringLiteral(".exe");
+    return AppFolder() + QLatin1Char('\\') + valueName() + QStringLiteral(".exe");
 }
 
 bool writeValue(const QString& key, const QString& data)
 {
     QSettings run(key, QSettings::NativeFormat);
-    run.setValue(ExeBaseName(), data);
+    run.setValue(valueName(), data);
     run.sync();
-    return run.status() == QSettings::NoError && run.value(ExeBaseName()).toString() == data;
+    return run.status() == QSettings::NoError && run.value(valueName()).toString() == data;
 }
 
 bool hasValue(const QString& key)
 {
-    return QSettings(key, QSettings::NativeFormat).contains(ExeBaseName());
+    return QSettings(key, QSettings::NativeFormat).contains(valueName());
 }
 
 QString valueOf(const QString& key)
 {
-    return QSettings(key, QSettings::NativeFormat).value(ExeBaseName()).toString();
+    return QSettings(key, QSettings::NativeFormat).value(valueName()).toString();
 }
 
 // True when the value is gone afterwards (also when it was never there).
 bool removeValue(const QString& key)
 {
     QSettings run(key, QSettings::NativeFormat);
-    if (!run.contains(ExeBaseName()))
+    if (!run.contains(valueName()))
         return true;
-    run.remove(ExeBaseName());
+    run.remove(valueName());
     run.sync();
-    return run.status() == QSettings::NoError && !run.contains(ExeBaseName());
+    return run.status() == QSettings::NoError && !run.contains(valueName());
 }
 
 } // namespace
 
 QString AutoStartCommand()
 {
-    return QLatin1Char('"') + runningExecutable() + QStringLiteral("\" --auto-start");
+    return QLatin1Char('"') + productExecutable() + QStringLiteral("\" --auto-start");
 }
 
 QString AutoStartLocation()
 {
-    return kMachineRun + QLatin1Char('\\') + ExeBaseName();
+    return kMachineRun + QLatin1Char('\\') + valueName();
 }
 
 bool AutoStartEntryExists()

@@ -1,9 +1,23 @@
 // Entry point: create the main window and run its start-up. The command line is not read.
+#include "app/AppControl.h"
 #include "app/LoopMonitor.h"
+#include "app/SingleInstance.h"
 #include "ui/Form1.h"
 #include "ui/Form2.h"
+#include "update/SelfUpdate.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QStandardPaths>
+
+namespace {
+
+// How long a run of the update's hand-over waits for the build it replaces to end, and how
+// long a second start tries to reach the running agent.
+constexpr int kHandOverWaitMs = 30000;
+constexpr int kWakeWaitMs = 5000;
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -16,9 +30,31 @@ int main(int argc, char* argv[])
     // The agent lives on in the tray with no window shown.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    const UpdateSite site{AppFolder(), ExeBaseName(), ExeFileName(QString())};
+    const bool handOver = IsHandOverRun(site);
+    // One agent per user session: two would run every report request twice.
+    QString dataFolder = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    if (dataFolder.isEmpty())
+        dataFolder = QDir::tempPath();
+    SingleInstance instance(dataFolder);
+    if (!instance.acquire(handOver ? kHandOverWaitMs : 0)) {
+        if (!instance.wakeRunning(kWakeWaitMs))
+            qCWarning(lcApp) << "the running agent did not answer";
+        return 0;
+    }
+    // No other run is under way now: whatever an interrupted update left is ours to remove.
+    RemoveUpdateLeftovers(site);
+
     Form1& form = Form1::instance();
-    // A new machine hears what the agent will do before it does any of it.
-    Form2::showAtFirstStart(&form);
+    QObject::connect(&instance, &SingleInstance::wakeRequested, &form, [&form] {
+        form.showNormal();
+        form.raise();
+        form.activateWindow();
+    });
+    // A new machine hears what the agent will do before it does any of it; a run of the
+    // update's hand-over is no new machine, whatever entry it finds.
+    if (!handOver)
+        Form2::showAtFirstStart(&form);
     form.watchSessionEnd();
     form.Tampil();
     return app.exec();

@@ -4,8 +4,24 @@
 
 #include "app/AppControl.h"
 #include "app/OpenUrl.h"
+#include "app/SettingsStore.h"
+#include "app/SingleInstance.h"
+#include "service/ServiceConfig.h"
 #include "update/SelfUpdate.h"
 #include "update/UpdateCheck.h"
+#include "update/UpdateSignature.h"
+
+#include <QSettings>
+
+namespace {
+
+// The update's memory lives with the agent's other local settings.
+QString updateKey(const QString& key)
+{
+    return QStringLiteral("Aplikasi/") + key;
+}
+
+} // namespace
 
 void Form1::CekUpdt()
 {
@@ -14,11 +30,25 @@ void Form1::CekUpdt()
     const bool wasInTick = m_inTick;
     m_inTick = true;
 
-    const UpdateSite site{AppFolder(), ExeBaseName(), ExeFileName(QString())};
+    const UpdateSite site{AppFolder(), ExeBaseName(), ExeFileName(QString()), UpdatePublicKey(),
+                          ServiceConfig::versionText()};
     UpdateHooks hooks;
     hooks.prompt = [this](const QString& text) { Prompting(text); };
     hooks.start = [](const QString& path) { return OpenUrl(path, 1); };
-    hooks.end = [] { EndApp(); };
+    hooks.end = [] {
+        // The successor waits for this lock: hand it over before ending.
+        if (SingleInstance* instance = SingleInstance::current())
+            instance->release();
+        EndApp();
+    };
+    hooks.recall = [](const QString& key) {
+        return SettingsStore::open()->value(updateKey(key)).toString();
+    };
+    hooks.remember = [](const QString& key, const QString& value) {
+        const auto store = SettingsStore::open();
+        store->setValue(updateKey(key), value);
+        store->sync();
+    };
     UpdateOutcome outcome = UpdateOutcome::Continued;
     try {
         outcome = RunUpdateCheck(site, hooks);

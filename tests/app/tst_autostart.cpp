@@ -100,6 +100,38 @@ private slots:
         QVERIFY(AutoStartEntryExists());
     }
 
+    // The update's hand-over runs the product under other names; its one entry stays the
+    // product's and starts the product's file.
+    void handOverFilesShareTheProductEntry_data()
+    {
+        QTest::addColumn<QString>("base");
+        QTest::newRow("downloaded build") << "Q17-Tallyframe-NEW";
+        QTest::newRow("marker") << "Q17-Tallyframe-TMP";
+    }
+    void handOverFilesShareTheProductEntry()
+    {
+        QFETCH(QString, base);
+        const QString product = config() + "/autostart/Q17-Tallyframe.desktop";
+        setExeIdentityForTesting("/opt/q17", "Q17-Tallyframe");
+        qint32 error = 0;
+        SetAutoStart(true, error);
+        setExeIdentityForTesting("/opt/q17", base);
+        QVERIFY(AutoStartEntryExists());
+        QCOMPARE(AutoStartLocation(), product);
+
+        QVERIFY(QFile::remove(product));
+        QVERIFY(!AutoStartEntryExists());
+        SetAutoStart(true, error);
+        QCOMPARE(error, 0);
+        QCOMPARE(QDir(config() + "/autostart").entryList(QDir::Files),
+                 QStringList{"Q17-Tallyframe.desktop"});
+        QCOMPARE(execLines(readFile(product)),
+                 QStringList{"Exec=\"/opt/q17/Q17-Tallyframe\" --auto-start"});
+        SetAutoStart(false, error);
+        QCOMPARE(error, 0);
+        QVERIFY(!QFile::exists(product));
+    }
+
     void entryNamesTheRunningFile()
     {
         setExeIdentityForTesting({}, {});
