@@ -130,11 +130,6 @@ void checkAndDownload(const UpdateSite& site, const UpdateFiles& files, const Up
         break;
     case UpdateDecision::Download: {
         hooks.prompt(QLatin1String(UpdateText::Downloading));
-        if (site.publicKey.isEmpty()) {
-            static bool told = false;
-            if (!std::exchange(told, true))
-                qCWarning(lcUpdate) << "no update key built in: updates are not verified";
-        }
         BuildCheck check;
         check.referenceFile = files.running();
         check.publicKey = site.publicKey;
@@ -237,6 +232,11 @@ UpdateOutcome RunUpdateCheck(const UpdateSite& site, const UpdateHooks& hooks)
     if (site.baseName == QLatin1String(kNoUpdateBaseName))
         return UpdateOutcome::Continued;
 
+    if (site.publicKey.isEmpty()) {
+        static bool told = false;
+        if (!std::exchange(told, true))
+            qCWarning(lcUpdate) << "no update key built in: updates are not verified";
+    }
     const UpdateFiles files(site.folder, site.baseName, site.exeSuffix);
     QString localTime;
     QString serverTime;

@@ -194,6 +194,10 @@ private:
         const QString dir = s.root.filePath(name);
         if (serverCommand(s, {"keygen", dir}).isEmpty())
             return {};
+        // The secret is its owner's alone; a second keygen never replaces a key.
+        if ((QFile::permissions(dir + "/update.key") & 0x0077) != 0 ||
+            !serverCommand(s, {"keygen", dir}).isEmpty())
+            return {};
         return readFile(dir + "/update.pub").trimmed();
     }
 
@@ -271,6 +275,10 @@ private slots:
         if (signedBuild) {
             s.publicKey = makeKey(s, "keys");
             QVERIFY(!s.publicKey.isEmpty());
+            // A signature must name the version it vouches for.
+            QVERIFY(serverCommand(s, {"publish", m_agentBin, "Q17-Tallyframe", "--key",
+                                      s.root.filePath("keys/update.key")})
+                        .isEmpty());
             publishSigned(s, newer, "keys", QStringLiteral(TALLYFRAME_VERSION));
         } else {
             publish(s, newer, -publishedAgo);
@@ -407,7 +415,7 @@ private slots:
     {
         QFETCH(QString, kind);
         Scene s;
-        prepare(s, {"Q17-Tallyframe", "Q17-Tallyframe-NEW"});
+        prepare(s, {"Q17-Tallyframe"});
         QByteArray published = m_agentBytes.left(m_agentBytes.size() / 2);
         if (kind == "foreign")
             published = "<html>" + QByteArray(m_agentBytes.size() + 4096, 'x');
