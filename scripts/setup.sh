@@ -10,7 +10,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-httpserver-dev qt6-websockets-dev
   libqt6sql6-odbc libqt6sql6-sqlite unixodbc-dev
-  libsqliteodbc sqlite3 odbc-postgresql postgresql
+  libsqliteodbc sqlite3 odbc-postgresql postgresql libsodium-dev
   fonts-dejavu-core xvfb xauth
 )
 . "$root/scripts/packages.sh"
