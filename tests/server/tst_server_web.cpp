@@ -176,6 +176,20 @@ private slots:
         QVERIFY(!result.header("Set-Cookie").contains("tf_session"));
     }
 
+    void failedLoginsAreThrottled()
+    {
+        for (int i = 0; i < 11; ++i) {
+            HttpResult result;
+            signIn("Toko Maju", QStringLiteral("guess-%1").arg(i), &result);
+            QCOMPARE(result.status, 200);
+        }
+        // From now on even the right key waits until the minute is over.
+        HttpResult result;
+        QVERIFY(signIn("Toko Maju", "key-toko", &result).isEmpty());
+        QCOMPARE(result.status, 429);
+        QVERIFY(result.body.contains("Terlalu banyak percobaan"));
+    }
+
     void logoutEndsSession()
     {
         const QByteArray cookie = signIn("Toko Maju", "key-toko");
