@@ -96,7 +96,10 @@ QList<ColumnKind> columnKinds(const ReportDocument& document)
     const qsizetype columns = document.header().size();
     for (qsizetype column = 0; column < columns; ++column) {
         bool numbers = true, dates = true, any = false;
-        for (qsizetype row = 0; row < document.rowCount() && (numbers || dates); ++row) {
+        // A sample decides, so that the first page of a very large report comes quickly; a later
+        // value that does not fit is shown as it came.
+        const qsizetype sample = qMin<qsizetype>(document.rowCount(), 5000);
+        for (qsizetype row = 0; row < sample && (numbers || dates); ++row) {
             const QString value = document.cell(row, column);
             if (value.isEmpty())
                 continue;

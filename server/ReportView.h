@@ -25,7 +25,8 @@ QString numberText(QStringView value);
 // zero); anything else is empty.
 QString dateText(QStringView value);
 
-// Number or Date when every non-empty value of the column is one (and one at least is there).
+// Number or Date when every non-empty value of the column's first 5,000 rows is one (and one at
+// least is there).
 QList<ColumnKind> columnKinds(const ReportDocument& document);
 
 // The rows (indices into the document) that contain the search text in any cell, ignoring letter

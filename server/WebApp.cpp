@@ -300,9 +300,12 @@ HttpReply WebApp::editorPage(const QHttpServerRequest& request)
     const auto session = signedIn(request);
     if (request.method() == Method::Post) {
         const FormFields form = FormFields::parse(request.body(), FormFields::Charset::Utf8);
+        const QString action = form.value("action");
+        // Signing out of a session that has ended already changes nothing.
+        if (action == QLatin1String("logout") && !session)
+            return logout(request);
         if (auto refusal = refuseForeignPost(request, form, session))
             return *refusal;
-        const QString action = form.value("action");
         if (action == QLatin1String("login"))
             return login(request, form, page);
         if (action == QLatin1String("logout"))
@@ -501,6 +504,8 @@ HttpReply WebApp::reportPage(const QHttpServerRequest& request)
     const auto session = signedIn(request);
     if (request.method() == Method::Post) {
         const FormFields form = FormFields::parse(request.body(), FormFields::Charset::Utf8);
+        if (form.value("action") == QLatin1String("logout") && !session)
+            return logout(request);
         if (auto refusal = refuseForeignPost(request, form, session))
             return *refusal;
         if (form.value("action") == QLatin1String("login"))
