@@ -1,6 +1,6 @@
-// The per-user settings store under the name "Instansi". The agent keeps nothing there (its
-// profile comes from the service at every start); the uninstall clears what an earlier
-// installation may have left.
+// The per-user settings store under the name "Instansi". The agent keeps only the owner's guard
+// there (its profile comes from the service at every start); the uninstall clears that and what
+// an earlier installation may have left.
 #pragma once
 
 #include <QString>
@@ -17,12 +17,12 @@ struct Key
     const char* name;
 };
 
-// The four keys, in the order the uninstall clears them.
+// The keys, in the order the uninstall clears them: the four an earlier installation may have
+// left, then the owner's guard (the read-only switch and its limits).
 inline constexpr Key kKeys[] = {
-    {"Sekuritas", "APIKey"},
-    {"Identitas", "Nama"},
-    {"Identitas", "Telp"},
-    {"Aplikasi", "Hide"},
+    {"Sekuritas", "APIKey"},     {"Identitas", "Nama"},      {"Identitas", "Telp"},
+    {"Aplikasi", "Hide"},        {"Sekuritas", "HanyaBaca"}, {"Sekuritas", "BatasWaktu"},
+    {"Sekuritas", "BatasBaris"},
 };
 
 // The store itself: organisation and application both "Instansi", in the platform's native

@@ -2,6 +2,8 @@
 // the connection test and the start-up never share one.
 #include "OdbcConnection.h"
 
+#include "DriverCheck.h"
+
 #include <QAtomicInteger>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -38,6 +40,8 @@ QString DriverMessage(const QSqlError& error)
 OdbcConnection::OdbcConnection(const QString& connectionString, int loginTimeoutSeconds)
     : m_name(QStringLiteral("tallyframe-db-%1").arg(++g_counter))
 {
+    // Before anything is loaded: the string may name a library of its own choosing.
+    CheckConnectionString(connectionString);
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), m_name);
     if (!db.isValid())
         throw DbError(DbError::kDriverError,

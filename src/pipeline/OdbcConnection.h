@@ -23,7 +23,8 @@ QString NormalizeConnectionString(const QString& connectionString);
 class OdbcConnection
 {
 public:
-    // Opens at once; throws DbError when the driver refuses. A login time-out of 0 leaves the
+    // Opens at once; throws DbError when the driver refuses, ConnectionRefused (a DbError) when
+    // the string may not be opened on this machine. A login time-out of 0 leaves the
     // driver's own default.
     explicit OdbcConnection(const QString& connectionString, int loginTimeoutSeconds = 30);
     ~OdbcConnection();

@@ -2,6 +2,7 @@
 #include "OdbcReportReader.h"
 
 #include "OdbcConnection.h"
+#include "OwnerGuard.h"
 #include "ReportJsonWriter.h"
 
 #include <QSqlQuery>
@@ -353,6 +354,8 @@ qint64 OdbcReportReader::writeRows(JsonReportWriter& writer)
             break;
         if (!SQL_SUCCEEDED(rc))
             fail("SQLFetch");
+        if (m_rowLimit > 0 && rows == m_rowLimit)
+            throw GuardError(DbError::kDriverError, GuardRowLimitText(m_rowLimit));
         writer.beginRow();
         for (int i = 0; i < columns; ++i) {
             writer.beginValue(i);

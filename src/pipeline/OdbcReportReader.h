@@ -26,6 +26,9 @@ public:
     explicit OdbcReportReader(QSqlQuery& executed);
 
     const QStringList& columnNames() const { return m_names; }
+    // A result with more rows than this is refused whole: writeRows throws GuardError as soon as
+    // it fetches the row past the limit. 0 sets no limit.
+    void setRowLimit(qint64 rows) { m_rowLimit = rows; }
     // Reads every remaining row into the writer (between its begin and end); returns the rows.
     // Throws DbError when the driver fails.
     qint64 writeRows(JsonReportWriter& writer);
@@ -72,4 +75,5 @@ private:
     QList<Kind> m_kinds;
     QByteArray m_piece;
     bool m_utf8 = false;
+    qint64 m_rowLimit = 0;
 };

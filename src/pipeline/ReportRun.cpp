@@ -1,6 +1,7 @@
 // One report run, from the SQL to the service's reply.
 #include "ReportRun.h"
 
+#include "DriverCheck.h"
 #include "OdbcConnection.h"
 #include "OdbcReportReader.h"
 #include "ReportFooter.h"
@@ -11,6 +12,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
@@ -55,9 +57,10 @@ QString RunFailureText(qint64 number, const QString& description)
 }
 
 void RecordsetToJson(QSqlQuery& recordset, const QString& fileName, const QString& title,
-                     const QString& footer, ReportSink& sink)
+                     const QString& footer, ReportSink& sink, qint64 rowLimit)
 {
     OdbcReportReader reader(recordset);
+    reader.setRowLimit(rowLimit);
     JsonReportWriter writer(sink);
     writer.begin(title, fileName, reader.columnNames());
     reader.writeRows(writer);
@@ -87,6 +90,20 @@ ReportRun RunReportQuery(const QString& sql, const QString& fileName, const QStr
         return run;
     };
 
+    // What the agent or its owner never runs is refused before anything is opened, and flagged
+    // like a failing SQL: it would only be refused again.
+    const OwnerGuard& guard = host.guard;
+    std::optional<QString> refusal = SqlLibraryRefusal(sql);
+    if (!refusal && guard.readOnly) {
+        refusal = GuardStatementRefusal(sql);
+        if (!refusal)
+            refusal = GuardConnectionRefusal(connectionString);
+    }
+    if (refusal) {
+        host.prompting(*refusal);
+        return fail(ReportRun::DatabaseFailure, DbError::kDriverError, *refusal);
+    }
+
     // The document goes to disk as it is written and is streamed from there: memory stays flat
     // whatever the row count. The file goes when this run ends, however it ends.
     QTemporaryFile spool(ReportSpoolFolder() + QStringLiteral("/tallyframe-report-XXXXXX.json"));
@@ -94,9 +111,15 @@ ReportRun RunReportQuery(const QString& sql, const QString& fileName, const QStr
         host.prompting(QStringLiteral("Menghubungkan..."));
         dbConnection.reset();
         dbConnection = std::make_unique<OdbcConnection>(connectionString);
+    } catch (const ConnectionRefused& e) {
+        // Kept pending: no report can run until the string is mended, and then this one does.
+        host.prompting(e.description());
+        return fail(ReportRun::DatabaseUnreachable, e.number(), e.description());
     } catch (const DbError& e) {
         return fail(ReportRun::DatabaseUnreachable, e.number(), e.description());
     }
+    StatementWatchdog watchdog;
+    QElapsedTimer runClock;
     try {
         if (!dbConnection->isOpen()) {
             host.prompting(QStringLiteral("Tidak terhubung database!"));
@@ -105,9 +128,16 @@ ReportRun RunReportQuery(const QString& sql, const QString& fileName, const QStr
         }
         host.prompting(QStringLiteral("Terhubung database"));
 
+        if (guard.readOnly)
+            MakeReadOnly(*dbConnection);
         QSqlQuery recordset(dbConnection->database());
         recordset.setForwardOnly(true);
-        if (!recordset.exec(sql))
+        // The watch ends before the statement is freed, however this block ends.
+        const auto unwatch = qScopeGuard([&] { watchdog.disarm(); });
+        runClock.start();
+        if (guard.readOnly)
+            ExecGuarded(recordset, sql, guard, watchdog);
+        else if (!recordset.exec(sql))
             throw DbError(DbError::kDriverError, DriverMessage(recordset.lastError()));
         // The footer is made before the result is read, so a statement that turns out to give
         // no rows to report still takes its random number: the suffixes of the reports after
@@ -123,10 +153,24 @@ ReportRun RunReportQuery(const QString& sql, const QString& fileName, const QStr
         ReportSink sink(&spool);
         QElapsedTimer timer;
         timer.start();
-        RecordsetToJson(recordset, fileName, title, footer, sink);
+        RecordsetToJson(recordset, fileName, title, footer, sink,
+                        guard.readOnly ? guard.rowLimit : 0);
         qCInfo(lcPipeline).nospace()
             << "report written: " << sink.written() << " bytes in " << timer.elapsed() << " ms";
+    } catch (const GuardError& e) {
+        host.prompting(e.description());
+        return fail(ReportRun::DatabaseFailure, e.number(), e.description());
     } catch (const DbError& e) {
+        // A statement stopped at the owner's time limit, by the watchdog or by the driver's own
+        // time-out, fails like an SQL error, and says why.
+        if (guard.readOnly &&
+            (watchdog.fired() ||
+             (runClock.isValid() && runClock.elapsed() >= qint64(guard.timeLimitSeconds) * 1000))) {
+            const QString text = GuardTimeLimitText(guard.timeLimitSeconds);
+            host.prompting(text);
+            return fail(ReportRun::DatabaseFailure, e.number(),
+                        text + QStringLiteral("\r\n") + e.description());
+        }
         // Only the SQL's own failure is final; a connection lost under it is not.
         return fail(dbConnection->isDead() ? ReportRun::DatabaseUnreachable
                                            : ReportRun::DatabaseFailure,

@@ -2,6 +2,7 @@
 // the report document, the document uploaded.
 #pragma once
 
+#include "OwnerGuard.h"
 #include "ReportService.h"
 
 #include <QString>
@@ -20,6 +21,7 @@ struct ReportRunHost
     StatusWriter prompting;                                         // the status line
     std::function<void(const QString&)> setTxtRs;                   // the request text box
     std::function<void(const QString& text, int style)> messageBox; // style as in Dialogs
+    OwnerGuard guard; // the owner's settings on this PC; off unless switched on there
 };
 
 struct ReportRun
@@ -60,5 +62,6 @@ ReportRun RunReportQuery(const QString& sql, const QString& fileName, const QStr
 
 // Writes the whole result of an executed query as the report document, row by row as it is
 // read. Throws DbError when reading fails, ReportWriteError when writing does.
+// A row limit above 0 refuses a longer result with GuardError.
 void RecordsetToJson(QSqlQuery& recordset, const QString& fileName, const QString& title,
-                     const QString& footer, ReportSink& sink);
+                     const QString& footer, ReportSink& sink, qint64 rowLimit = 0);

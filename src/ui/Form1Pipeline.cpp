@@ -3,6 +3,7 @@
 #include "Form1.h"
 
 #include "app/ProfileState.h"
+#include "app/SettingsStore.h"
 #include "pipeline/ReportRequest.h"
 #include "pipeline/ReportRun.h"
 #include "pipeline/ResponseLabel.h"
@@ -16,6 +17,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QSettings>
 
 namespace {
 
@@ -95,6 +97,7 @@ void Form1::AutoKirimJSON(const QString& hsl)
     host.messageBox = [&dialogs](const QString& text, int style) {
         dialogs.messageBox(text, style);
     };
+    host.guard = OwnerGuard::Load(*SettingsStore::open());
     const ReportRun run = RunReportQuery(request.Sql, request.FileName, request.Title,
                                          profile.ConnectionString, profile.DbConnection, host);
     setTxtRs(run.text);

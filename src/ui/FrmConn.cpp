@@ -2,17 +2,24 @@
 #include "FrmConn.h"
 
 #include "app/ProfileState.h"
+#include "app/SettingsStore.h"
 #include "pipeline/OdbcConnection.h"
+#include "pipeline/OwnerGuard.h"
 #include "service/DeviceIdentity.h"
 #include "service/HttpTransport.h"
 #include "service/ServiceClient.h"
 #include "ui/Dialogs.h"
 #include "ui/Form1.h"
 
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSettings>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 const QString FrmConn::kTemplate =
@@ -49,11 +56,44 @@ FrmConn::FrmConn(QWidget* parent) : QDialog(parent)
     buttons->addWidget(Command1);
     buttons->addStretch(1);
 
+    const OwnerGuard guard = OwnerGuard::Load(*SettingsStore::open());
+    FraGuard = new QGroupBox(QStringLiteral("Penjaga pemilik (hanya di komputer ini)"), this);
+    ChkReadOnly = new QCheckBox(QStringLiteral("Hanya-baca (read-only)"), FraGuard);
+    ChkReadOnly->setChecked(guard.readOnly);
+    LblGuard = new QLabel(
+        QStringLiteral("Bila dicentang, laporan hanya membaca database: koneksi laporan dibuka "
+                       "hanya-baca, hanya satu pernyataan yang diawali SELECT atau WITH yang "
+                       "dijalankan, kueri dihentikan setelah batas waktu, dan hasil yang lebih "
+                       "dari batas baris ditolak utuh, tidak diunggah. Pengaturan ini disimpan "
+                       "di komputer ini dan tidak pernah diubah oleh layanan."),
+        FraGuard);
+    LblGuard->setWordWrap(true);
+    TxtTimeLimit = new QSpinBox(FraGuard);
+    TxtTimeLimit->setRange(1, 24 * 3600);
+    TxtTimeLimit->setSuffix(QStringLiteral(" detik"));
+    TxtTimeLimit->setValue(guard.timeLimitSeconds);
+    TxtRowLimit = new QSpinBox(FraGuard);
+    TxtRowLimit->setRange(1, std::numeric_limits<int>::max());
+    TxtRowLimit->setGroupSeparatorShown(true);
+    TxtRowLimit->setSuffix(QStringLiteral(" baris"));
+    TxtRowLimit->setValue(int(std::min<qint64>(guard.rowLimit, std::numeric_limits<int>::max())));
+    auto* limits = new QFormLayout;
+    limits->addRow(QStringLiteral("Batas waktu kueri:"), TxtTimeLimit);
+    limits->addRow(QStringLiteral("Batas baris hasil:"), TxtRowLimit);
+    auto* guardColumn = new QVBoxLayout(FraGuard);
+    guardColumn->addWidget(ChkReadOnly);
+    guardColumn->addWidget(LblGuard);
+    guardColumn->addLayout(limits);
+    connect(ChkReadOnly, &QCheckBox::toggled, this, [this] { saveGuard(); });
+    connect(TxtTimeLimit, &QSpinBox::valueChanged, this, [this] { saveGuard(); });
+    connect(TxtRowLimit, &QSpinBox::valueChanged, this, [this] { saveGuard(); });
+
     auto* column = new QVBoxLayout(this);
     column->addWidget(Label2);
     column->addWidget(TxtConnStr, 1);
     column->addLayout(buttons);
-    resize(560, 240);
+    column->addWidget(FraGuard);
+    resize(560, 400);
 }
 
 bool FrmConn::Form_Load()
@@ -80,6 +120,15 @@ QString FrmConn::connectionString() const
 void FrmConn::setConnectionString(const QString& text)
 {
     TxtConnStr->setPlainText(text);
+}
+
+void FrmConn::saveGuard() const
+{
+    OwnerGuard guard;
+    guard.readOnly = ChkReadOnly->isChecked();
+    guard.timeLimitSeconds = TxtTimeLimit->value();
+    guard.rowLimit = TxtRowLimit->value();
+    guard.save(*SettingsStore::open());
 }
 
 void FrmConn::Command2_Click()

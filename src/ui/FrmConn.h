@@ -5,9 +5,12 @@
 #include <QDialog>
 #include <QString>
 
+class QCheckBox;
+class QGroupBox;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
+class QSpinBox;
 
 class FrmConn : public QDialog
 {
@@ -35,8 +38,18 @@ public:
     void Command2_Click(); // "Test"
     void Command1_Click(); // "Simpan"
 
+    // The owner's guard is kept on this PC the moment it is changed; "Simpan" sends only the
+    // connection string, and nothing of the guard ever goes to the service.
+    void saveGuard() const;
+
     QLabel* Label2 = nullptr;
     QPlainTextEdit* TxtConnStr = nullptr;
     QPushButton* Command2 = nullptr;
     QPushButton* Command1 = nullptr;
+
+    QGroupBox* FraGuard = nullptr;
+    QCheckBox* ChkReadOnly = nullptr;
+    QLabel* LblGuard = nullptr;
+    QSpinBox* TxtTimeLimit = nullptr; // seconds
+    QSpinBox* TxtRowLimit = nullptr;
 };

@@ -1,5 +1,8 @@
 // Decisions of the report pipeline that need no service and no database: reading requests, the
-// footer, the status line's rules, the flag body and the escaping of the report document.
+// footer, the status line's rules, the flag body, the escaping of the report document, what a
+// connection string may load and what the owner's guard lets run.
+#include "pipeline/DriverCheck.h"
+#include "pipeline/OwnerGuard.h"
 #include "pipeline/ReportFooter.h"
 #include "pipeline/ReportJsonWriter.h"
 #include "pipeline/ReportRequest.h"
@@ -10,6 +13,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 
 class TestPipelineRules : public QObject
@@ -37,6 +42,15 @@ private slots:
     void utf8Values_data();
     void utf8Values();
     void smallPiecesGiveSameBytes();
+    void parseConnectionString_data();
+    void parseConnectionString();
+    void connectionStringAsSent_data();
+    void connectionStringAsSent();
+    void connectionStringRefusal_data();
+    void connectionStringRefusal();
+    void guardStatement_data();
+    void guardStatement();
+    void guardSettings();
 };
 
 void TestPipelineRules::lineEnds_data()
@@ -433,6 +447,245 @@ void TestPipelineRules::smallPiecesGiveSameBytes()
     const QJsonDocument parsed = QJsonDocument::fromJson(big);
     QCOMPARE(parsed.object().value("data").toArray().size(), 3);
     QCOMPARE(parsed.object().value("data").toArray().at(2).toObject().value("v").toString(), value);
+}
+
+using Attributes = QList<QStringList>; // each {key, value}
+
+void TestPipelineRules::parseConnectionString_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<Attributes>("attributes");
+    QTest::addColumn<bool>("wellFormed");
+
+    QTest::newRow("plain") << "DRIVER={SQLite3};Database=/d/x.db;"
+                           << Attributes{{"DRIVER", "SQLite3"}, {"Database", "/d/x.db"}} << true;
+    QTest::newRow("no final semicolon")
+        << "Driver=SQLite3;Database=x" << Attributes{{"Driver", "SQLite3"}, {"Database", "x"}}
+        << true;
+    QTest::newRow("braces keep ; and =")
+        << "PWD={a;b=c};UID=u" << Attributes{{"PWD", "a;b=c"}, {"UID", "u"}} << true;
+    QTest::newRow("doubled closing brace")
+        << "PWD={a}}b}}};X=1" << Attributes{{"PWD", "a}b}"}, {"X", "1"}} << true;
+    QTest::newRow("brace only opens at the start")
+        << "PWD=a{b;X=}" << Attributes{{"PWD", "a{b"}, {"X", "}"}} << true;
+    QTest::newRow("blanks and empty pairs skipped before a key")
+        << "  ;; DRIVER={x} ;\r\n Database=y" << Attributes{{"DRIVER", "x"}, {"Database", "y"}}
+        << true;
+    QTest::newRow("blank before = stays in the key")
+        << "DRIVER ={x};" << Attributes{{"DRIVER ", "x"}} << true;
+    QTest::newRow("blank after = stays in the value")
+        << "DRIVER= {x};" << Attributes{{"DRIVER", " {x}"}} << true;
+    QTest::newRow("a key runs to the next =, across ;")
+        << "Trusted;DRIVER=/x.so" << Attributes{{"Trusted;DRIVER", "/x.so"}} << true;
+    QTest::newRow("last word without = dropped") << "A=1;B" << Attributes{{"A", "1"}} << true;
+    QTest::newRow("empty value") << "OPTION=;STMT=;" << Attributes{{"OPTION", ""}, {"STMT", ""}}
+                                 << true;
+    QTest::newRow("duplicates kept in order")
+        << "DRIVER={a};driver={b}" << Attributes{{"DRIVER", "a"}, {"driver", "b"}} << true;
+    QTest::newRow("unclosed brace")
+        << "DRIVER={SQLite3;Database=x" << Attributes{{"DRIVER", "SQLite3;Database=x"}} << false;
+    QTest::newRow("empty") << "" << Attributes{} << true;
+}
+
+void TestPipelineRules::parseConnectionString()
+{
+    QFETCH(QString, text);
+    QFETCH(Attributes, attributes);
+    const ParsedConnectionString parsed = ParseConnectionString(text);
+    Attributes got;
+    for (const OdbcAttribute& a : parsed.attributes)
+        got << QStringList{a.key, a.value};
+    QCOMPARE(got, attributes);
+    QTEST(parsed.problem.isEmpty(), "wellFormed");
+}
+
+void TestPipelineRules::connectionStringAsSent_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("sent");
+    QTest::newRow("driver string") << "DRIVER={SQLite3};Database=x"
+                                   << "DRIVER={SQLite3};Database=x";
+    QTest::newRow("server string") << "Server=h;Uid=u"
+                                   << "Server=h;Uid=u";
+    QTest::newRow("a DSN name") << "Toko"
+                                << "DSN=Toko";
+    QTest::newRow(".dsn anywhere makes a file DSN") << "DRIVER={SQLite3};Database=/x.dsnap"
+                                                    << "FILEDSN=DRIVER={SQLite3};Database=/x.dsnap";
+}
+
+void TestPipelineRules::connectionStringAsSent()
+{
+    QFETCH(QString, name);
+    QTEST(ConnectionStringAsSent(name), "sent");
+}
+
+void TestPipelineRules::connectionStringRefusal_data()
+{
+    QTest::addColumn<QString>("connectionString");
+    QTest::addColumn<QString>("refusal"); // a part of the refusal; empty: allowed
+
+    QTest::newRow("registered driver") << "DRIVER={SQLite3};Database=/d/x.db;"
+                                       << "";
+    QTest::newRow("registered, any letter case of the key")
+        << "driver={PostgreSQL Unicode};Server=127.0.0.1;"
+        << "";
+    QTest::newRow("the window's template, line breaks and all")
+        << "DRIVER={SQLite3};SERVER={IPAddress};PORT={Port}\r\n;OPTION=;STMT=;\r\n"
+        << "";
+    QTest::newRow("absolute path") << "DRIVER=/tmp/evil.so;"
+                                   << "bukan file";
+    QTest::newRow("path in braces") << "DRIVER={/tmp/evil.so};"
+                                    << "bukan file";
+    QTest::newRow("relative library name") << "DRIVER=libevil.so;"
+                                           << "bukan file";
+    QTest::newRow("versioned library name") << "DRIVER=libevil.so.1;"
+                                            << "bukan file";
+    QTest::newRow("windows path") << "DRIVER={C:\\x\\evil.dll};SERVER=s"
+                                  << "bukan file";
+    QTest::newRow("unregistered name") << "DRIVER={Evil};Database=x"
+                                       << "tidak terdaftar";
+    QTest::newRow("blank before the brace") << "DRIVER= {SQLite3};"
+                                            << "tidak terdaftar";
+    QTest::newRow("blank in the key") << "DRIVER ={/tmp/e.so};SERVER=x"
+                                      << "bukan file";
+    QTest::newRow("a second driver is checked too")
+        << "DRIVER={SQLite3};Database=x;DRIVER=/tmp/evil.so"
+        << "bukan file";
+    QTest::newRow("a driver after a DSN is checked too") << "DSN=Toko;DRIVER=/tmp/evil.so"
+                                                         << "bukan file";
+    QTest::newRow("DSN with a registered driver") << "DSN=Toko;SERVER=x"
+                                                  << "";
+    QTest::newRow("DSN whose driver is a file") << "DSN=Berkas;SERVER=x"
+                                                << "DSN \"Berkas\"";
+    QTest::newRow("DSN whose driver is not registered") << "DSN=Asing;SERVER=x"
+                                                        << "DSN \"Asing\"";
+    QTest::newRow("DSN not defined is left to the driver manager") << "DSN=Tidak;SERVER=x"
+                                                                   << "";
+    QTest::newRow("a bare name is a DSN") << "Berkas"
+                                          << "DSN \"Berkas\"";
+    QTest::newRow("FILEDSN") << "FILEDSN=/tmp/x.dsn;"
+                             << "FILEDSN";
+    QTest::newRow(".dsn in a value becomes FILEDSN") << "DRIVER={SQLite3};Database=/d/a.dsn.db"
+                                                     << "FILEDSN";
+    QTest::newRow("SAVEFILE") << "DRIVER={SQLite3};SaveFile=/home/u/.bashrc"
+                              << "SaveFile";
+    QTest::newRow("driver manager attributes") << "DRIVER={SQLite3};DMConnAttr={[101]=\\0}"
+                                               << "DMConnAttr";
+    QTest::newRow("SQLite's extension loading") << "DRIVER={SQLite3};LoadExt=/tmp/e.so"
+                                                << "LoadExt";
+    QTest::newRow("a file key hidden in braces")
+        << "DRIVER={SQLite3};Database={/x; LoadExt=/tmp/e.so}"
+        << "LoadExt";
+    QTest::newRow("SQLite's trace file") << "DRIVER={SQLite3};TraceFile=/tmp/t"
+                                         << "TraceFile";
+    QTest::newRow("psqlODBC's log folder") << "DRIVER={PostgreSQL Unicode};Logdir=/tmp;Server=x"
+                                           << "Logdir";
+    QTest::newRow("unclosed brace") << "DRIVER={SQLite3;Database=x"
+                                    << "tidak terbaca";
+}
+
+void TestPipelineRules::connectionStringRefusal()
+{
+    QFETCH(QString, connectionString);
+    QFETCH(QString, refusal);
+    DriverRegistry registry;
+    registry.isRegisteredDriver = [](const QString& name) {
+        return name == QLatin1String("SQLite3") || name == QLatin1String("PostgreSQL Unicode");
+    };
+    registry.dsnDriver = [](const QString& dsn) -> std::optional<QString> {
+        if (dsn == QLatin1String("Toko"))
+            return QStringLiteral("SQLite3");
+        if (dsn == QLatin1String("Berkas"))
+            return QStringLiteral("/usr/lib/x/libsqlite3odbc.so");
+        if (dsn == QLatin1String("Asing"))
+            return QStringLiteral("Asing");
+        return std::nullopt;
+    };
+    const std::optional<QString> got = ConnectionStringRefusal(connectionString, registry);
+    if (refusal.isEmpty()) {
+        QVERIFY2(!got, qPrintable(got.value_or(QString())));
+    } else {
+        QVERIFY(got);
+        QVERIFY2(got->startsWith(QLatin1String("Koneksi ditolak: ")), qPrintable(*got));
+        QVERIFY2(got->contains(refusal), qPrintable(*got));
+    }
+}
+
+void TestPipelineRules::guardStatement_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<bool>("runs");
+
+    QTest::newRow("select") << "SELECT id FROM t" << true;
+    QTest::newRow("lower case, blanks, one final ;") << "  \n\tselect 1 ;  " << true;
+    QTest::newRow("with") << "WITH x AS (SELECT 1) SELECT * FROM x" << true;
+    QTest::newRow("after comments") << "-- sales\n/* daily */ SELECT 1" << true;
+    QTest::newRow("; inside a string") << "SELECT * FROM t WHERE n LIKE '%;%'" << true;
+    QTest::newRow("; inside a quoted name") << "SELECT \"a;b\" FROM t" << true;
+    QTest::newRow("; in a trailing comment") << "SELECT 1 -- one; two" << true;
+    QTest::newRow("word that begins with select") << "SELECTED FROM t" << false;
+    QTest::newRow("delete") << "DELETE FROM t" << false;
+    QTest::newRow("update") << "UPDATE t SET a = 1" << false;
+    QTest::newRow("create as select") << "CREATE TABLE c AS SELECT * FROM t" << false;
+    QTest::newRow("parenthesised select") << "(SELECT 1)" << false;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("only a comment") << "-- SELECT 1" << false;
+    QTest::newRow("second statement") << "SELECT 1; DELETE FROM t" << false;
+    QTest::newRow("second statement after a comment") << "SELECT 1; /* x */ DELETE FROM t" << false;
+    QTest::newRow("statement hidden from a reader without E strings")
+        << "SELECT E'\\''; DELETE FROM t; --'" << false;
+    QTest::newRow("statement hidden from a reader with backslash escapes")
+        << "SELECT 'a\\'; DELETE FROM t; --'" << false;
+    QTest::newRow("statement hidden from a reader with nested comments")
+        << "SELECT 1 /* /* */ ; DELETE FROM t; /* */" << false;
+    QTest::newRow("statement hidden from a reader with dollar quotes")
+        << "SELECT $x$ ; DELETE FROM t; $x$" << false;
+    QTest::newRow("statement hidden from a reader with # comments")
+        << "SELECT 1 # '\n; DELETE FROM t; -- '" << false;
+    QTest::newRow("statement hidden from a reader with [names]")
+        << "SELECT a[1 ; DELETE FROM t; SELECT 2]" << false;
+    QTest::newRow("statement hidden from a reader with `names`")
+        << "SELECT `x; DELETE FROM t; --`" << false;
+    QTest::newRow("a leading comment only one reader sees")
+        << "/* /* */ SELECT 1 */ DELETE FROM t" << false;
+    QTest::newRow("a dollar-quoted select") << "SELECT $$;$$" << false;
+}
+
+void TestPipelineRules::guardStatement()
+{
+    QFETCH(QString, sql);
+    QFETCH(bool, runs);
+    const std::optional<QString> refusal = GuardStatementRefusal(sql);
+    QCOMPARE(!refusal, runs);
+    if (refusal)
+        QVERIFY(refusal->startsWith(QLatin1String("Penjaga hanya-baca menolak")));
+}
+
+void TestPipelineRules::guardSettings()
+{
+    QTemporaryDir dir;
+    QSettings store(dir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat);
+    // Nothing stored: off, with the defaults.
+    OwnerGuard guard = OwnerGuard::Load(store);
+    QCOMPARE(guard.readOnly, false);
+    QCOMPARE(guard.timeLimitSeconds, 300);
+    QCOMPARE(guard.rowLimit, qint64(1000000));
+
+    guard.readOnly = true;
+    guard.timeLimitSeconds = 7;
+    guard.rowLimit = 3000000000LL;
+    guard.save(store);
+    const OwnerGuard back = OwnerGuard::Load(store);
+    QCOMPARE(back.readOnly, true);
+    QCOMPARE(back.timeLimitSeconds, 7);
+    QCOMPARE(back.rowLimit, 3000000000LL);
+
+    // A limit that is no limit falls back to the default, never to "unlimited".
+    store.setValue(OwnerGuard::kTimeLimitKey, 0);
+    store.setValue(OwnerGuard::kRowLimitKey, QStringLiteral("banyak"));
+    const OwnerGuard broken = OwnerGuard::Load(store);
+    QCOMPARE(broken.timeLimitSeconds, 300);
+    QCOMPARE(broken.rowLimit, qint64(1000000));
 }
 
 QTEST_GUILESS_MAIN(TestPipelineRules)
