@@ -6,13 +6,21 @@
 #include "TallyServer.h"
 #include "TallyStore.h"
 #include "app/ProfileState.h"
+#include "app/SettingsStore.h"
+#include "pipeline/OwnerGuard.h"
 #include "ui/Form1.h"
 #include "ui/FrmConn.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSettings>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -94,6 +102,9 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
+        // The window keeps the owner's guard in the settings store: a store of this test's own.
+        qputenv("XDG_CONFIG_HOME", m_dir.filePath(QStringLiteral("config")).toUtf8());
+        qputenv("TALLYFRAME_MARKER_FILE", m_dir.filePath(QStringLiteral("marker")).toUtf8());
         m_db = m_dir.filePath(QStringLiteral("toko.db"));
         createSqliteDatabase(m_db, {QStringLiteral("CREATE TABLE barang (kode TEXT)")});
     }
@@ -188,6 +199,9 @@ private slots:
         QTest::newRow("folder missing")
             << QStringLiteral("DRIVER={SQLite3};Database=/nonexistent-folder/x/toko.db;") << false;
         QTest::newRow("template unchanged") << FrmConn::kTemplate << false;
+        QTest::newRow("driver by path") << QStringLiteral("DRIVER=%LIB%;Database=%DB%;") << false;
+        QTest::newRow("SQLite's LoadExt")
+            << QStringLiteral("DRIVER={SQLite3};Database=%DB%;LoadExt=%LIB%;") << false;
     }
 
     void testOpensAThrowAwayConnection()
@@ -195,6 +209,7 @@ private slots:
         QFETCH(QString, connStr);
         QFETCH(bool, opens);
         connStr.replace(QLatin1String("%DB%"), m_db);
+        connStr.replace(QLatin1String("%LIB%"), QStringLiteral(TALLYFRAME_MARKER_LIBRARY));
         const auto company = store().createCompany(QStringLiteral("Toko"), kDevice, {}, {});
         ProfileState::instance().ApiKey = company.apiKey;
         QElapsedTimer clock;
@@ -220,6 +235,68 @@ private slots:
         QCOMPARE(opened.textAfter, connStr);
         QVERIFY(!ProfileState::instance().DbConnection);
         QCOMPARE(store().companyByDevice(kDevice)->connStr, QString());
+        if (connStr.contains(QLatin1String(TALLYFRAME_MARKER_LIBRARY))) {
+            QVERIFY2(box->text.startsWith(QLatin1String("Koneksi ditolak: ")),
+                     qPrintable(box->text));
+            QVERIFY2(!QFile::exists(m_dir.filePath(QStringLiteral("marker"))),
+                     "the library was loaded");
+        }
+    }
+
+    // The start-up refuses a driver by path before loading it, and says so in the status line.
+    void startupRefusesADriverByPath()
+    {
+        const QString lib = QStringLiteral(TALLYFRAME_MARKER_LIBRARY);
+        store().createCompany(QStringLiteral("Toko"), kDevice, {},
+                              QStringLiteral("DRIVER=") + lib + QStringLiteral(";"));
+
+        m_form->Tampil();
+
+        const QString status = m_form->LblResponse->text();
+        QVERIFY2(status.startsWith(QLatin1String("[Err:-2147467259] Koneksi ditolak: DRIVER")),
+                 qPrintable(status));
+        QVERIFY(status.contains(lib));
+        QVERIFY(!m_form->Timer2->isActive());
+        QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("marker"))));
+    }
+
+    // The owner's guard: off with its defaults until the owner changes it in the window, kept
+    // on this PC at once and shown again at the next opening.
+    void guardIsTheOwnersAndStaysLocal()
+    {
+        SettingsStore::clearAll();
+        const auto company = store().createCompany(QStringLiteral("Toko"), kDevice, {}, {});
+        ProfileState::instance().ApiKey = company.apiKey;
+
+        const Opened first = open([](FrmConn* f) {
+            QVERIFY(!f->ChkReadOnly->isChecked());
+            QCOMPARE(f->TxtTimeLimit->value(), 300);
+            QCOMPARE(f->TxtRowLimit->value(), 1000000);
+            QVERIFY(f->LblGuard->text().contains(QLatin1String("SELECT atau WITH")));
+            QVERIFY(
+                f->LblGuard->text().contains(QLatin1String("tidak pernah diubah oleh layanan")));
+            f->ChkReadOnly->setChecked(true);
+            f->TxtTimeLimit->setValue(45);
+            f->TxtRowLimit->setValue(5000);
+        });
+        QVERIFY(first.shown);
+        OwnerGuard stored = OwnerGuard::Load(*SettingsStore::open());
+        QCOMPARE(stored.readOnly, true);
+        QCOMPARE(stored.timeLimitSeconds, 45);
+        QCOMPARE(stored.rowLimit, qint64(5000));
+
+        open([](FrmConn* f) {
+            QVERIFY(f->ChkReadOnly->isChecked());
+            QCOMPARE(f->TxtTimeLimit->value(), 45);
+            QCOMPARE(f->TxtRowLimit->value(), 5000);
+            f->ChkReadOnly->setChecked(false);
+        });
+        QCOMPARE(OwnerGuard::Load(*SettingsStore::open()).readOnly, false);
+        // The uninstall clears the guard with the other local settings.
+        stored.readOnly = true;
+        stored.save(*SettingsStore::open());
+        SettingsStore::clearAll();
+        QVERIFY(SettingsStore::open()->allKeys().isEmpty());
     }
 
     void saveWithTheService_data()
