@@ -244,6 +244,14 @@ QString GuardTimeLimitText(int seconds)
         QStringLiteral("menghentikan kueri setelah batas waktu %1 detik.").arg(seconds));
 }
 
+std::optional<QString> GuardWriteRefusalText(const QString& driverMessage)
+{
+    if (!driverMessage.contains(QLatin1String("readonly database"), Qt::CaseInsensitive) &&
+        !driverMessage.contains(QLatin1String("read-only transaction"), Qt::CaseInsensitive))
+        return std::nullopt;
+    return guardText(QStringLiteral("menolak kueri yang mengubah data; tidak ada yang diubah."));
+}
+
 QString GuardRowLimitText(qint64 rows)
 {
     return guardText(QStringLiteral("menolak laporan: hasilnya lebih dari %1 baris (batas baris); "

@@ -53,6 +53,9 @@ std::optional<QString> GuardStatementRefusal(const QString& sql);
 std::optional<QString> GuardConnectionRefusal(const QString& connectionString);
 
 QString GuardTimeLimitText(int seconds);
+// The status text for a statement that the read-only connection stopped from writing (SQLite's
+// and PostgreSQL's own words for it), or nothing for any other failure.
+std::optional<QString> GuardWriteRefusalText(const QString& driverMessage);
 QString GuardRowLimitText(qint64 rows);
 
 // Makes an open report connection read-only: the ODBC access mode, and the database's own

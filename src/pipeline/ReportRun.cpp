@@ -171,6 +171,10 @@ ReportRun RunReportQuery(const QString& sql, const QString& fileName, const QStr
             return fail(ReportRun::DatabaseFailure, e.number(),
                         text + QStringLiteral("\r\n") + e.description());
         }
+        if (guard.readOnly) {
+            if (const auto text = GuardWriteRefusalText(e.description()))
+                host.prompting(*text);
+        }
         // Only the SQL's own failure is final; a connection lost under it is not.
         return fail(dbConnection->isDead() ? ReportRun::DatabaseUnreachable
                                            : ReportRun::DatabaseFailure,

@@ -369,7 +369,10 @@ void TestOwnerGuard::guardChangesNothing()
         QVERIFY2(ran.prompts[0].startsWith(QLatin1String("Penjaga hanya-baca menolak")),
                  qPrintable(ran.prompts[0]));
     } else {
+        // Stopped by the read-only connection, and the status line says whose doing it is.
         QVERIFY(ran.prompts.contains(QStringLiteral("Terhubung database")));
+        QCOMPARE(ran.prompts.last(), QStringLiteral("Penjaga hanya-baca menolak kueri yang "
+                                                    "mengubah data; tidak ada yang diubah."));
     }
 }
 
