@@ -99,9 +99,10 @@ int CompareVersions(const QString& a, const QString& b)
 
 QByteArray UpdatePublicKey()
 {
-    QByteArray text = qgetenv("TALLYFRAME_UPDATE_PUBLIC_KEY").trimmed();
+    // A key built in is final: nothing in the environment can swap it for another.
+    QByteArray text = QByteArray(TALLYFRAME_UPDATE_PUBLIC_KEY).trimmed();
     if (text.isEmpty())
-        text = QByteArray(TALLYFRAME_UPDATE_PUBLIC_KEY).trimmed();
+        text = qgetenv("TALLYFRAME_UPDATE_PUBLIC_KEY").trimmed();
     if (text.isEmpty())
         return {};
     const QByteArray key = QByteArray::fromBase64(text);

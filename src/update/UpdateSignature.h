@@ -22,8 +22,9 @@ bool ParseSignatureFile(const QByteArray& text, BuildSignature* out);
 // sort below every version.
 int CompareVersions(const QString& a, const QString& b);
 
-// The public key the agent checks builds with: TALLYFRAME_UPDATE_PUBLIC_KEY from the
-// environment when set, else the one built in. Empty when there is none (updates unverified).
+// The public key the agent checks builds with: the one built in, else (for tests, in a build
+// without one) TALLYFRAME_UPDATE_PUBLIC_KEY from the environment. Empty when there is none:
+// updates are unverified then.
 // A key that is not 32 bytes of base64 is returned as it decodes, so that nothing verifies.
 QByteArray UpdatePublicKey();
 
