@@ -5,10 +5,14 @@
 #include "support/TestPostgres.h"
 #include "support/TestSupport.h"
 
+#include "TallyStore.h"
+#include "app/ProfileState.h"
+#include "app/SettingsStore.h"
 #include "pipeline/DriverCheck.h"
 #include "pipeline/OdbcConnection.h"
 #include "pipeline/ReportRun.h"
 #include "service/HttpTransport.h"
+#include "ui/Form1.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -18,6 +22,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
+#include <QScopeGuard>
+#include <QSettings>
 #include <QSqlDriver>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -77,6 +84,7 @@ private slots:
 
     void driverByPathIsNeverLoaded_data();
     void driverByPathIsNeverLoaded();
+    void dsnWithARegisteredDriverOpens();
     void queryCannotLoadALibrary();
     void markerShowsALoad();
 
@@ -89,6 +97,7 @@ private slots:
     void guardRefusesAResultOverTheRowLimit_data();
     void guardRefusesAResultOverTheRowLimit();
     void guardOffRunsAsBefore();
+    void windowRunsUnderTheOwnersSettings();
 
 private:
     QString connectionString(const QString& database) const;
@@ -107,6 +116,7 @@ void TestOwnerGuard::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     qputenv("XDG_DATA_HOME", m_dir.filePath(QStringLiteral("data")).toUtf8());
+    qputenv("XDG_CONFIG_HOME", m_dir.filePath(QStringLiteral("config")).toUtf8());
     m_marker = m_dir.filePath(QStringLiteral("marker"));
     qputenv("TALLYFRAME_MARKER_FILE", m_marker.toUtf8());
     QVERIFY(QFile::exists(kMarkerLibrary));
@@ -117,6 +127,17 @@ void TestOwnerGuard::initTestCase()
                                "(5, 'e')"};
     m_sqlite = m_dir.filePath(QStringLiteral("toko.db"));
     createSqliteDatabase(m_sqlite, table);
+
+    // The user's data sources, as unixODBC reads them: one by a registered driver name, one by
+    // a library's path.
+    const QString odbcIni = m_dir.filePath(QStringLiteral("odbc.ini"));
+    QFile ini(odbcIni);
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write(("[Toko]\nDriver=SQLite3\nDatabase=" + m_sqlite +
+               "\n[Berkas]\nDriver=" + kMarkerLibrary + "\nDatabase=" + m_sqlite + "\n")
+                  .toUtf8());
+    ini.close();
+    qputenv("ODBCINI", odbcIni.toUtf8());
 
     const QString bin = postgresBinaries();
     if (bin.isEmpty()) {
@@ -243,6 +264,15 @@ void TestOwnerGuard::driverByPathIsNeverLoaded()
     QVERIFY2(prompts.last().startsWith(QLatin1String("Koneksi ditolak: ")),
              qPrintable(prompts.join('|')));
     QVERIFY2(!QFile::exists(m_marker), "the library was loaded");
+}
+
+void TestOwnerGuard::dsnWithARegisteredDriverOpens()
+{
+    const OdbcConnection connection(QStringLiteral("DSN=Toko;SERVER=x;"));
+    QVERIFY(connection.isOpen());
+    QSqlQuery query(connection.database());
+    QVERIFY(query.exec(QStringLiteral("SELECT count(*) FROM t")) && query.next());
+    QCOMPARE(query.value(0).toInt(), 5);
 }
 
 void TestOwnerGuard::queryCannotLoadALibrary()
@@ -464,6 +494,45 @@ void TestOwnerGuard::guardOffRunsAsBefore()
     QCOMPARE(ran.run.outcome, ReportRun::DatabaseFailure);
     QVERIFY(ran.boxTexts.value(0).contains(QLatin1String("gave no rows")));
     QVERIFY(!ran.prompts.join('|').contains(QLatin1String("Penjaga")));
+}
+
+void TestOwnerGuard::windowRunsUnderTheOwnersSettings()
+{
+    // The main window's report run takes the guard from the owner's settings on this PC.
+    OwnerGuard guard;
+    guard.readOnly = true;
+    guard.rowLimit = 2;
+    guard.save(*SettingsStore::open());
+    const auto clear = qScopeGuard([] {
+        SettingsStore::clearAll();
+        ProfileState::instance().reset();
+    });
+    const QString device = QStringLiteral("00:1A:2B:3C:4D:5E");
+    TestService service;
+    const DeviceNameGuard deviceName(device);
+    const ScriptedDialogs dialogs;
+    const auto company = service.store().createCompany(QStringLiteral("Toko"), device, {},
+                                                       sqliteConnectionString(m_sqlite));
+    ProfileState& p = ProfileState::instance();
+    p.reset();
+    p.CompanyName = company.name;
+    p.ApiKey = company.apiKey;
+    p.ConnectionString = company.connStr;
+    Form1 form;
+    form.Label7->setText(company.name);
+
+    const QList<QPair<QString, QString>> requests = {
+        {QStringLiteral("DELETE FROM t"), QStringLiteral("Penjaga hanya-baca menolak permintaan")},
+        {QStringLiteral("SELECT * FROM t"), QStringLiteral("lebih dari 2 baris")}};
+    for (const auto& [sql, status] : requests) {
+        const qint64 urut =
+            service.store().queueRequest(company.id, sql, QStringLiteral("f"), QStringLiteral("t"));
+        form.Timer2_Timer();
+        QVERIFY2(form.LblResponse->text().contains(status), qPrintable(form.LblResponse->text()));
+        QVERIFY(service.store().request(urut)->done);
+    }
+    QCOMPARE(rowCount(QStringLiteral("sqlite"), QStringLiteral("t")), 5);
+    QVERIFY(service.store().reports(company.id).isEmpty());
 }
 
 QTEST_MAIN(TestOwnerGuard)
