@@ -84,7 +84,16 @@ FrmConn::FrmConn(QWidget* parent) : QDialog(parent)
     guardColumn->addWidget(ChkReadOnly);
     guardColumn->addWidget(LblGuard);
     guardColumn->addLayout(limits);
-    connect(ChkReadOnly, &QCheckBox::toggled, this, [this] { saveGuard(); });
+    // The limits belong to the guard: they apply only while it is on.
+    auto showLimits = [this] {
+        TxtTimeLimit->setEnabled(ChkReadOnly->isChecked());
+        TxtRowLimit->setEnabled(ChkReadOnly->isChecked());
+    };
+    showLimits();
+    connect(ChkReadOnly, &QCheckBox::toggled, this, [this, showLimits] {
+        showLimits();
+        saveGuard();
+    });
     connect(TxtTimeLimit, &QSpinBox::valueChanged, this, [this] { saveGuard(); });
     connect(TxtRowLimit, &QSpinBox::valueChanged, this, [this] { saveGuard(); });
 

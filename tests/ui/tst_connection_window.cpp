@@ -272,10 +272,12 @@ private slots:
             QVERIFY(!f->ChkReadOnly->isChecked());
             QCOMPARE(f->TxtTimeLimit->value(), 300);
             QCOMPARE(f->TxtRowLimit->value(), 1000000);
+            QVERIFY(!f->TxtTimeLimit->isEnabled() && !f->TxtRowLimit->isEnabled());
             QVERIFY(f->LblGuard->text().contains(QLatin1String("SELECT atau WITH")));
             QVERIFY(
                 f->LblGuard->text().contains(QLatin1String("tidak pernah diubah oleh layanan")));
             f->ChkReadOnly->setChecked(true);
+            QVERIFY(f->TxtTimeLimit->isEnabled() && f->TxtRowLimit->isEnabled());
             f->TxtTimeLimit->setValue(45);
             f->TxtRowLimit->setValue(5000);
         });
