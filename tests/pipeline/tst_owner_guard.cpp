@@ -96,7 +96,6 @@ private slots:
     void guardStopsAtTheTimeLimit();
     void guardRefusesAResultOverTheRowLimit_data();
     void guardRefusesAResultOverTheRowLimit();
-    void guardOffRunsAsBefore();
     void windowRunsUnderTheOwnersSettings();
 
 private:
@@ -484,16 +483,6 @@ void TestOwnerGuard::guardRefusesAResultOverTheRowLimit()
     QCOMPARE(ran.prompts.last(), text);
     QVERIFY(ran.boxTexts.value(0).endsWith(text));
     QCOMPARE(QDir(ReportSpoolFolder()).entryList({"tallyframe-report-*"}, QDir::Files), {});
-}
-
-void TestOwnerGuard::guardOffRunsAsBefore()
-{
-    // Off (the default), a write runs as it always did and fails only at reading its result.
-    const Ran ran =
-        runReport({}, QStringLiteral("UPDATE t SET name = name WHERE id = 1"), OwnerGuard());
-    QCOMPARE(ran.run.outcome, ReportRun::DatabaseFailure);
-    QVERIFY(ran.boxTexts.value(0).contains(QLatin1String("gave no rows")));
-    QVERIFY(!ran.prompts.join('|').contains(QLatin1String("Penjaga")));
 }
 
 void TestOwnerGuard::windowRunsUnderTheOwnersSettings()
