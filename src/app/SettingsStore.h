@@ -18,11 +18,12 @@ struct Key
 };
 
 // The keys, in the order the uninstall clears them: the four an earlier installation may have
-// left, then the owner's guard (the read-only switch and its limits).
+// left, then the owner's guard (the read-only switch and its limits), then the published times
+// of the update last installed and last refused.
 inline constexpr Key kKeys[] = {
-    {"Sekuritas", "APIKey"},     {"Identitas", "Nama"},      {"Identitas", "Telp"},
-    {"Aplikasi", "Hide"},        {"Sekuritas", "HanyaBaca"}, {"Sekuritas", "BatasWaktu"},
-    {"Sekuritas", "BatasBaris"},
+    {"Sekuritas", "APIKey"},     {"Identitas", "Nama"},           {"Identitas", "Telp"},
+    {"Aplikasi", "Hide"},        {"Sekuritas", "HanyaBaca"},      {"Sekuritas", "BatasWaktu"},
+    {"Sekuritas", "BatasBaris"}, {"Aplikasi", "UpdateInstalled"}, {"Aplikasi", "UpdateRefused"},
 };
 
 // The store itself: organisation and application both "Instansi", in the platform's native

@@ -353,6 +353,9 @@ private slots:
             store->setValue("Identitas/Nama", "Toko");
             store->setValue("Identitas/Telp", "0812");
             store->setValue("Aplikasi/Hide", "1");
+            // The update's memory goes too: a reinstalled agent may fetch any build again.
+            store->setValue("Aplikasi/UpdateInstalled", "2024-03-05 14:07:09");
+            store->setValue("Aplikasi/UpdateRefused", "2024-03-06 09:00:00");
         }
         // A key that is not one of the four stays.
         SettingsStore::open()->setValue("Aplikasi/Lain", "x");
