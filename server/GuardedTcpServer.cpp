@@ -61,7 +61,16 @@ private:
             m_socket->skip(m_socket->bytesAvailable());
             return;
         }
-        const QByteArray data = m_socket->peek(m_socket->bytesAvailable());
+        // Body bytes are only counted: a large upload is not copied once more on its way.
+        const qint64 available = m_socket->bytesAvailable();
+        if (m_inRequest && m_bodyLeft >= available) {
+            m_bodyLeft -= available;
+            if (m_bodyLeft == 0)
+                requestDone();
+            m_idle.start(m_inRequest ? m_server->limits().idleMs : m_server->limits().keepAliveMs);
+            return;
+        }
+        const QByteArray data = m_socket->peek(available);
         QByteArrayView rest(data);
         while (!rest.isEmpty() && !m_refused) {
             if (!m_inRequest) {
