@@ -909,6 +909,26 @@ private slots:
         QCOMPARE(m_server->stats().value("requests_refused"), refused ? 1 : 0);
     }
 
+    // After a body, sent in pieces, the next request on the same connection is watched as well.
+    void nextRequestOnTheConnectionIsWatched()
+    {
+        ConnectionLimits limits;
+        limits.maxHeaderCount = 20;
+        m_server->setLimits(limits);
+        QByteArray many;
+        for (int i = 0; i < 30; ++i)
+            many += "X-" + QByteArray::number(i) + ": 1\r\n";
+        const QByteArray answer = rawExchange(
+            m_server->port(),
+            {"POST /api/save-json.php HTTP/1.1\r\nHost: x\r\nContent-Length: 10\r\n\r\n01234",
+             "56789", "GET /api/get_rs_req.php?companyName=Toko%20Maju HTTP/1.1\r\nHost: x\r\n\r\n",
+             "GET / HTTP/1.1\r\n" + many + "\r\n"},
+            100);
+        QVERIFY2(answer.startsWith("HTTP/1.1 400 "), answer.left(100));
+        QVERIFY2(answer.contains("\r\n\r\nnothing"), answer);
+        QVERIFY2(answer.contains("HTTP/1.1 431 "), answer);
+    }
+
     void connectionsPerAddress()
     {
         ConnectionLimits limits;
