@@ -70,15 +70,50 @@ bool isNetworkLevelError(QNetworkReply::NetworkError error)
     return error != QNetworkReply::NoError && int(error) < 100;
 }
 
+TransportError tooLargeFailure(QNetworkReply* reply)
+{
+    TransportError failure(HttpTransport::DownloadFailed,
+                           QStringLiteral("The download failed. The answer is larger than %1 MiB.")
+                               .arg(HttpTransport::kMaxAnswerBytes >> 20));
+    qCWarning(lcService) << "request failed:" << reply->request().url().toDisplayString()
+                         << failure.description();
+    return failure;
+}
+
 TransportReply wait(QNetworkReply* reply)
 {
+    // The body is taken as it arrives, so that an answer without end is stopped at the cap
+    // instead of filling memory; abort() also closes the connection.
+    QByteArray body;
+    bool tooLarge = false;
+    const auto take = [&] {
+        if (tooLarge || !reply->isOpen())
+            return;
+        const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (body.size() + reply->bytesAvailable() > HttpTransport::kMaxAnswerBytes ||
+            (announced.isValid() && announced.toLongLong() > HttpTransport::kMaxAnswerBytes)) {
+            tooLarge = true;
+            reply->abort();
+            return;
+        }
+        body += reply->readAll();
+    };
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, take);
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, take);
+
     ++g_busy;
     QEventLoop loop;
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     if (!reply->isFinished())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     --g_busy;
-    // The transfer time-out is the only thing that cancels a request of ours.
+    take();
+    if (tooLarge) {
+        TransportError failure = tooLargeFailure(reply);
+        reply->deleteLater();
+        throw failure;
+    }
+    // The transfer time-out is the only other thing that cancels a request of ours.
     const bool timedOut = reply->error() == QNetworkReply::OperationCanceledError;
 
     const QVariant statusAttr = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
@@ -91,7 +126,7 @@ TransportReply wait(QNetworkReply* reply)
     }
     TransportReply result;
     result.status = statusAttr.toInt();
-    result.body = reply->readAll();
+    result.body = std::move(body);
     // A connection that closes early can end a reply "successfully": an answer shorter than it
     // announced is a broken transfer, not a shorter answer.
     const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
@@ -119,6 +154,16 @@ QNetworkRequest makeRequest(const QString& url)
                          QNetworkRequest::AlwaysNetwork);
     // Measured from the last byte that moved, so a large upload is not cut off while it flows.
     request.setTransferTimeout(HttpTransport::timeoutMs());
+    return request;
+}
+
+// A POST never follows a redirect: followed, it turns into a GET whose 200 passes for "stored"
+// although nothing was. The 3xx comes back as the answer, a status like any other failure.
+QNetworkRequest makePostRequest(const QString& url)
+{
+    QNetworkRequest request = makeRequest(url);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::ManualRedirectPolicy);
     return request;
 }
 
@@ -163,16 +208,16 @@ TransportReply get(const QString& url)
 TransportReply post(const QString& url, const QByteArray& contentType, const QByteArray& body)
 {
     checkUrl(url);
-    QNetworkRequest request = makeRequest(url);
+    QNetworkRequest request = makePostRequest(url);
     request.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
     return wait(manager().post(request, body));
 }
 
 TransportReply postDevice(const QString& url, const QByteArray& contentType, QIODevice* body,
-                     qint64 size)
+                          qint64 size)
 {
     checkUrl(url);
-    QNetworkRequest request = makeRequest(url);
+    QNetworkRequest request = makePostRequest(url);
     request.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
     request.setHeader(QNetworkRequest::ContentLengthHeader, size);
     return wait(manager().post(request, body));

@@ -41,6 +41,9 @@ enum FailureNumber : qint32
     Unspecified = -2147467259,
 };
 
+// The most an answer may hold in memory; a longer one fails like a broken transfer.
+inline constexpr qint64 kMaxAnswerBytes = qint64(16) << 20;
+
 TransportReply get(const QString& url);
 TransportReply post(const QString& url, const QByteArray& contentType, const QByteArray& body);
 // Streams the body from an open device of known size (large report uploads).

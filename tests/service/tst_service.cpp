@@ -2,9 +2,11 @@
 // handling, and how transport failures are numbered.
 #include "support/CannedHttpServer.h"
 
+#include "pipeline/ReportService.h"
 #include "service/HttpTransport.h"
 #include "service/ServiceClient.h"
 
+#include <QBuffer>
 #include <QTest>
 
 class TestService : public QObject
@@ -310,6 +312,77 @@ private slots:
                 QVERIFY2(
                     e.description().startsWith("The system cannot locate the resource specified."),
                     qPrintable(e.description()));
+        }
+        QVERIFY(!HttpTransport::busy());
+    }
+
+    void postsDoNotFollowRedirects_data()
+    {
+        QTest::addColumn<int>("status");
+        for (const int status : {301, 302, 303, 307, 308})
+            QTest::newRow(QByteArray::number(status).constData()) << status;
+    }
+    void postsDoNotFollowRedirects()
+    {
+        // Followed, a 302 to a page answering 200 made a POST pass for done.
+        QFETCH(int, status);
+        for (const QByteArray path : {"/api/update_flag.php", "/api/register_company.php",
+                                      "/api/edit_company.php", "/api/save-json.php"}) {
+            m_http->routes.insert(path, {status, "moved"});
+            m_http->locations.insert(path, m_http->baseUrl().toLatin1() + "/elsewhere");
+        }
+        m_http->routes.insert("/elsewhere", {200, "{\"status\":\"success\",\"message\":\"ok\"}"});
+
+        QCOMPARE(UpdateFlag(7, "0"),
+                 QStringLiteral("Failed to update. HTTP Status: %1").arg(status));
+        QCOMPARE(RegisterCompany("a", "", "", "d"), QString::fromLatin1(kFailureEnvelope));
+        QCOMPARE(EditCompany("k", "a", "", "", "", ""), QString::fromLatin1(kFailureEnvelope));
+        QBuffer document;
+        document.setData("{}");
+        document.open(QIODevice::ReadOnly);
+        QCOMPARE(UploadReport(&document, 2).status, status);
+        for (const QByteArray& line : std::as_const(m_http->requestLines))
+            QVERIFY2(!line.contains("/elsewhere"), line.constData());
+        QCOMPARE(m_http->requestLines.size(), 4);
+    }
+
+    void answersAreCapped_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<bool>("fails");
+        const qint64 cap = HttpTransport::kMaxAnswerBytes;
+        const int answer = int(CannedHttpServer::Mode::Answer);
+        const int endless = int(CannedHttpServer::Mode::Endless);
+        QTest::newRow("GET at the cap") << QByteArray("GET") << answer << cap << false;
+        QTest::newRow("GET one byte over") << QByteArray("GET") << answer << cap + 1 << true;
+        QTest::newRow("GET without end") << QByteArray("GET") << endless << qint64(0) << true;
+        QTest::newRow("POST one byte over") << QByteArray("POST") << answer << cap + 1 << true;
+        QTest::newRow("POST without end") << QByteArray("POST") << endless << qint64(0) << true;
+    }
+    void answersAreCapped()
+    {
+        QFETCH(QByteArray, method);
+        QFETCH(int, mode);
+        QFETCH(qint64, size);
+        QFETCH(bool, fails);
+        m_http->mode = CannedHttpServer::Mode(mode);
+        m_http->body = QByteArray(size, 'a');
+        const QString url = m_http->baseUrl() + "/api/get_rs_req.php";
+        try {
+            const TransportReply reply = method == "GET"
+                                             ? HttpTransport::get(url)
+                                             : HttpTransport::post(url, "text/plain", "x");
+            QVERIFY2(!fails, "an answer over the cap must fail");
+            QCOMPARE(reply.body.size(), size);
+        } catch (const TransportError& e) {
+            QVERIFY2(fails, qPrintable(e.description()));
+            QCOMPARE(e.number(), qint32(HttpTransport::DownloadFailed));
+            QVERIFY2(e.description().startsWith("The download failed."),
+                     qPrintable(e.description()));
+            // The connection is closed, not drained.
+            QTRY_COMPARE(m_http->disconnects, 1);
         }
         QVERIFY(!HttpTransport::busy());
     }

@@ -19,7 +19,8 @@ public:
         Answer,
         CloseAtOnce,
         NeverAnswer,
-        ShortBody
+        ShortBody,
+        Endless // status 200 and a chunked body that never ends
     };
 
     CannedHttpServer()
@@ -40,14 +41,19 @@ public:
     QByteArray body = "ok";
     // Answers by path (without the query); paths not listed get status/body above.
     QMap<QByteArray, QPair<int, QByteArray>> routes;
+    // Location headers by path: with a 3xx route, a redirect.
+    QMap<QByteArray, QByteArray> locations;
     Mode mode = Mode::Answer;
-    QList<QByteArray> requestLines; // "GET /path?query HTTP/1.1"
+    QMap<QByteArray, Mode> routeModes; // modes by path, over `mode`
+    int disconnects = 0;               // connections the client closed
+    QList<QByteArray> requestLines;    // "GET /path?query HTTP/1.1"
     QList<QByteArray> requestBodies;
     QList<QByteArray> contentTypes;
 
 private:
     void serve(QTcpSocket* socket)
     {
+        connect(socket, &QTcpSocket::disconnected, this, [this] { ++disconnects; });
         auto buffer = std::make_shared<QByteArray>();
         connect(socket, &QTcpSocket::readyRead, socket, [this, socket, buffer] {
             buffer->append(socket->readAll());
@@ -79,7 +85,17 @@ private:
         QByteArray path = requestLine.split(' ').value(1);
         path = path.left(path.indexOf('?') < 0 ? path.size() : path.indexOf('?'));
         const auto route = routes.constFind(path);
-        switch (mode) {
+        switch (routeModes.value(path, mode)) {
+        case Mode::Endless: {
+            socket->write("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n");
+            auto* pump = new QTimer(socket);
+            connect(pump, &QTimer::timeout, socket, [socket] {
+                if (socket->bytesToWrite() < (1 << 20))
+                    socket->write("10000\r\n" + QByteArray(0x10000, 'x') + "\r\n");
+            });
+            pump->start(0);
+            return;
+        }
         case Mode::CloseAtOnce:
             socket->abort();
             return;
@@ -96,8 +112,10 @@ private:
         }
         const int answerStatus = route != routes.cend() ? route->first : status;
         const QByteArray answerBody = route != routes.cend() ? route->second : body;
+        const QByteArray location = locations.value(path);
         socket->write("HTTP/1.1 " + QByteArray::number(answerStatus) +
                       " X\r\nContent-Length: " + QByteArray::number(answerBody.size()) +
+                      (location.isEmpty() ? QByteArray() : "\r\nLocation: " + location) +
                       "\r\nContent-Type: text/plain\r\n\r\n" + answerBody);
     }
 
