@@ -22,6 +22,34 @@ QString pollUrl(const QString& companyName)
 
 } // namespace
 
+QString TextBoxView(const QString& text)
+{
+    if (text.size() <= kShownLineChars)
+        return text;
+    QString shown;
+    qsizetype lines = 0;
+    for (qsizetype start = 0; start <= text.size(); ++lines) {
+        qsizetype end = text.indexOf(QLatin1Char('\n'), start);
+        if (end < 0)
+            end = text.size();
+        if (lines == kShownLines) {
+            shown += QStringLiteral("[…]");
+            break;
+        }
+        const qsizetype length = end - start;
+        qsizetype kept = std::min(length, kShownLineChars);
+        if (kept < length && text.at(start + kept - 1).isHighSurrogate())
+            --kept; // never half a character
+        shown += QStringView(text).mid(start, kept);
+        if (length > kShownLineChars)
+            shown += QStringLiteral("[…]");
+        if (end < text.size())
+            shown += QLatin1Char('\n');
+        start = end + 1;
+    }
+    return shown;
+}
+
 qint16 BackoffCount()
 {
     return g_backoffCount;

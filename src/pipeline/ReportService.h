@@ -25,6 +25,13 @@ inline constexpr qint16 kBackoffEnd = 30;
 // speaks of the "system" (the connection is gone) starts the pause. Never throws.
 QString FetchReportRequests(const QString& companyName, const StatusWriter& prompting);
 
+// What the text box shows of a text: each line cut after kShownLineChars characters and at most
+// kShownLines lines, so that a reply of megabytes on one line is not laid out on the window's
+// thread. Whatever acts on the text uses it whole.
+inline constexpr qsizetype kShownLineChars = 4000;
+inline constexpr qsizetype kShownLines = 2000;
+QString TextBoxView(const QString& text);
+
 // The pause counter of the poll: 0 while polling, 1..29 while pausing. Lives for the process.
 qint16 BackoffCount();
 // Pauses the poll as a lost connection does, without the "connection lost" text (a report

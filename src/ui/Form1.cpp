@@ -3,6 +3,7 @@
 
 #include "app/AppControl.h"
 #include "app/ProfileState.h"
+#include "pipeline/ReportService.h"
 #include "service/DeviceIdentity.h"
 #include "service/HttpTransport.h"
 #include "service/ServiceClient.h"
@@ -292,7 +293,7 @@ void Form1::setTxtRs(const QString& text)
         return;
     m_txtRsText = text;
     const QSignalBlocker block(TxtRs);
-    TxtRs->setPlainText(text);
+    TxtRs->setPlainText(TextBoxView(text));
     TxtRs_Change();
 }
 

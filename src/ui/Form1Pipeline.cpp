@@ -55,7 +55,8 @@ void Form1::TxtRs_Change()
     // The text as set, CR LF included (the widget keeps paragraphs, not line ends).
     const QString text = txtRs();
     if (Check1->isChecked() && text.contains(QLatin1String("error"), Qt::CaseInsensitive))
-        Dialogs::instance().messageBox(text, Dialogs::Information, QStringLiteral("Stop Error"));
+        Dialogs::instance().messageBox(TextBoxView(text), Dialogs::Information,
+                                       QStringLiteral("Stop Error"));
     if (text.contains(QLatin1String("nothing"), Qt::CaseInsensitive)) {
         const QWidget* client = centralWidget();
         // 30 twips above the middle: 2 pixels.
@@ -76,9 +77,11 @@ void Form1::AutoKirimJSON(const QString& hsl)
     if (parsed.status == ParsedRequest::NotARequest)
         return;
     if (parsed.status == ParsedRequest::Malformed) {
-        // Often a reply cut short on the way: the request stays pending and comes again whole.
+        // Often a reply cut short on the way: the request stays pending and comes again whole,
+        // at the pace of a lost connection rather than twice a second.
         Prompting(QStringLiteral("Permintaan laporan tidak dijalankan: ") + parsed.problem +
                   QLatin1Char('.'));
+        StartPollPause();
         return;
     }
     ReportRequest request = parsed.request;
@@ -110,13 +113,19 @@ void Form1::AutoKirimJSON(const QString& hsl)
 
     const QString before = txtRs();
     QString flagResult;
+    bool flagged = false;
     try {
         flagResult = UpdateFlag(request.Urut, QStringLiteral("0"));
+        flagged = flagResult.startsWith(QLatin1String("Response: "));
     } catch (const TransportError& e) {
         flagResult = QStringLiteral("[Error:") + QString::number(e.number()) +
                      QStringLiteral("] ") + e.description();
     }
     setTxtRs(before + QStringLiteral("\r\n") + flagResult);
+    // An unflagged request comes back at the next poll and would be run and uploaded again
+    // twice a second for as long as the flag fails: wait as after an undelivered report.
+    if (!flagged)
+        StartPollPause();
 }
 
 void Form1::LblResponse_Change()
