@@ -325,23 +325,7 @@ OdbcReportReader::TextFetch OdbcReportReader::defaultTextFetch()
 
 void OdbcReportReader::fail(const char* what) const
 {
-    QString message;
-    SQLWCHAR state[6] = {};
-    SQLWCHAR text[1024];
-    SQLINTEGER native = 0;
-    SQLSMALLINT length = 0;
-    for (SQLSMALLINT record = 1;
-         SQL_SUCCEEDED(SQLGetDiagRecW(SQL_HANDLE_STMT, m_stmt, record, state, &native, text,
-                                      SQLSMALLINT(std::size(text)), &length));
-         ++record) {
-        if (!message.isEmpty())
-            message += QLatin1Char(' ');
-        message += QString::fromUtf16(reinterpret_cast<const char16_t*>(text),
-                                      std::min<qsizetype>(length, std::size(text) - 1));
-    }
-    if (message.isEmpty())
-        message = QStringLiteral("%1 failed.").arg(QLatin1String(what));
-    throw DbError(DbError::kDriverError, message);
+    throw StatementError(m_stmt, QStringLiteral("%1 failed.").arg(QLatin1String(what)));
 }
 
 qint64 OdbcReportReader::writeRows(JsonReportWriter& writer)

@@ -323,7 +323,7 @@ void ExecGuarded(QSqlQuery& recordset, const QString& sql, const OwnerGuard& gua
                  StatementWatchdog& watchdog)
 {
     if (!recordset.prepare(sql))
-        throw DbError(DbError::kDriverError, DriverMessage(recordset.lastError()));
+        throw QueryError(recordset);
     const QSqlResult* result = recordset.result();
     const QVariant handle = result ? result->handle() : QVariant();
     SQLHANDLE stmt = nullptr;
@@ -336,5 +336,5 @@ void ExecGuarded(QSqlQuery& recordset, const QString& sql, const OwnerGuard& gua
                    reinterpret_cast<SQLPOINTER>(SQLULEN(guard.timeLimitSeconds)), 0);
     watchdog.arm(stmt, guard.timeLimitSeconds);
     if (!recordset.exec())
-        throw DbError(DbError::kDriverError, DriverMessage(recordset.lastError()));
+        throw QueryError(recordset);
 }

@@ -84,9 +84,7 @@ ReportRun RunReportQuery(const QString& sql, const QString& fileName, const QStr
         run.outcome = outcome;
         // A report that is tried again later keeps its failure text in view: nothing
         // overwrites it.
-        run.text = outcome == ReportRun::NotDelivered || outcome == ReportRun::DatabaseUnreachable
-                       ? text
-                       : QString();
+        run.text = run.flagRequest() ? QString() : text;
         return run;
     };
 
@@ -138,7 +136,7 @@ ReportRun RunReportQuery(const QString& sql, const QString& fileName, const QStr
         if (guard.readOnly)
             ExecGuarded(recordset, sql, guard, watchdog);
         else if (!recordset.exec(sql))
-            throw DbError(DbError::kDriverError, DriverMessage(recordset.lastError()));
+            throw QueryError(recordset);
         // The footer is made before the result is read, so a statement that turns out to give
         // no rows to report still takes its random number: the suffixes of the reports after
         // it stay the ones the service has always seen.
@@ -155,6 +153,18 @@ ReportRun RunReportQuery(const QString& sql, const QString& fileName, const QStr
         timer.start();
         RecordsetToJson(recordset, fileName, title, footer, sink,
                         guard.readOnly ? guard.rowLimit : 0);
+        // The file buffers too: a disk that fills in the last kilobytes fails only here, and
+        // its size then reads short (or 0); uploaded, such a report would be refused, flagged
+        // and lost.
+        if (!spool.flush())
+            throw ReportWriteError(QStringLiteral("The report could not be written: ") +
+                                   spool.fileName() + QStringLiteral(": ") + spool.errorString());
+        if (spool.size() != sink.written())
+            throw ReportWriteError(
+                QStringLiteral("The report could not be written: %1 holds %2 of %3 bytes.")
+                    .arg(spool.fileName())
+                    .arg(spool.size())
+                    .arg(sink.written()));
         qCInfo(lcPipeline).nospace()
             << "report written: " << sink.written() << " bytes in " << timer.elapsed() << " ms";
     } catch (const GuardError& e) {
@@ -175,12 +185,15 @@ ReportRun RunReportQuery(const QString& sql, const QString& fileName, const QStr
             if (const auto text = GuardWriteRefusalText(e.description()))
                 host.prompting(*text);
         }
-        // Only the SQL's own failure is final; a connection lost under it is not.
-        return fail(dbConnection->isDead() ? ReportRun::DatabaseUnreachable
-                                           : ReportRun::DatabaseFailure,
+        // Only the SQL's own failure is final; a lock, a time-out or a connection lost under it
+        // passes.
+        const bool passes = dbConnection->isDead() ||
+                            IsTemporaryDbFailure(dbConnection->dbmsName(), e.diagnostics());
+        return fail(passes ? ReportRun::DatabaseUnreachable : ReportRun::DatabaseFailure,
                     e.number(), e.description());
     } catch (const ReportWriteError& e) {
-        return fail(ReportRun::NotDelivered, DbError::kDriverError, e.description());
+        host.prompting(QStringLiteral("Laporan tidak dapat ditulis: ") + e.description());
+        return fail(ReportRun::NotWritten, DbError::kDriverError, e.description());
     }
 
     try {

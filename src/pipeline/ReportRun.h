@@ -33,8 +33,9 @@ struct ReportRun
         NotOpen,             // the connection opened but is not usable
         DatabaseFailure,     // running or reading failed: the text box holds "[Error: "
         DatabaseUnreachable, // the connection could not be opened, or was lost on the way
-        NotDelivered,        // the service did not take the document (no answer, 5xx, ...)
-        Refused              // the service answered 4xx: it will never take this document
+        NotDelivered,        // the service did not take the document (no answer, 3xx, 5xx, ...)
+        Refused,             // the service answered 4xx: it will never take this document
+        NotWritten           // the document could not be written whole here (a full disk)
     };
     Outcome outcome = NoSql;
     QString text; // the result: the service's reply, the empty text, or the failure text
@@ -42,9 +43,13 @@ struct ReportRun
     // The request is flagged done unless the document never reached the service: then it stays
     // pending there and runs again, so no report is lost to a network drop. The same holds for
     // a database that cannot be reached right now (a server restarting, a share not mounted
-    // yet). A refusal is flagged like a failing SQL: sent again it would only be refused again,
-    // and the oldest pending request would block the company's queue for good.
-    bool flagRequest() const { return outcome != NotDelivered && outcome != DatabaseUnreachable; }
+    // yet, a lock held by another program), and for a report that could not be written here.
+    // A refusal is flagged like a failing SQL: sent again it would only be refused again, and
+    // the oldest pending request would block the company's queue for good.
+    bool flagRequest() const
+    {
+        return outcome != NotDelivered && outcome != DatabaseUnreachable && outcome != NotWritten;
+    }
 };
 
 // Where a report document is written before it is uploaded: the agent's own data folder,

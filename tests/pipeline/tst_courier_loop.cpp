@@ -3,10 +3,14 @@
 // goes wrong.
 #include "support/TestSupport.h"
 
+#include "support/CannedHttpServer.h"
+#include "support/TestPostgres.h"
+
 #include "FaultInjector.h"
 #include "TallyServer.h"
 #include "TallyStore.h"
 #include "app/ProfileState.h"
+#include "pipeline/OdbcConnection.h"
 #include "pipeline/ReportFooter.h"
 #include "pipeline/ReportRun.h"
 #include "pipeline/ReportService.h"
@@ -16,14 +20,20 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <csignal>
+#include <sys/resource.h>
 
 namespace {
 
@@ -68,6 +78,41 @@ FaultConfig faults(const QStringList& kinds, quint32 seed = 1)
     return config;
 }
 
+// A request text as the service writes it, blocks split by empty lines (labels of 9, 7 and 10
+// characters).
+QByteArray requestText(const QByteArray& urut, const QByteArray& sql, const QByteArray& title)
+{
+    return "Urut:" + urut + "\r\n\r\nFileName:report\r\n\r\nSQLText" + sql + "\r\n\r\nReportName" +
+           title;
+}
+
+// Another program holding an SQLite database locked, until released or destroyed.
+class SqliteLockHolder
+{
+public:
+    explicit SqliteLockHolder(const QString& path)
+    {
+        m_shell.start(QStringLiteral("sqlite3"), {path});
+        m_shell.write("BEGIN EXCLUSIVE;\nSELECT 'held';\n");
+        while (m_shell.waitForReadyRead(5000) && !m_out.contains("held"))
+            m_out += m_shell.readAll();
+    }
+    ~SqliteLockHolder() { release(); }
+    bool holds() const { return m_out.contains("held"); }
+    void release()
+    {
+        if (m_shell.state() == QProcess::NotRunning)
+            return;
+        m_shell.write("ROLLBACK;\n.quit\n");
+        m_shell.closeWriteChannel();
+        m_shell.waitForFinished(5000);
+    }
+
+private:
+    QProcess m_shell;
+    QByteArray m_out;
+};
+
 } // namespace
 
 class TestCourierLoop : public QObject
@@ -76,6 +121,7 @@ class TestCourierLoop : public QObject
 
 private slots:
     void initTestCase();
+    void cleanupTestCase();
     void init();
     void cleanup();
 
@@ -91,6 +137,25 @@ private slots:
     void flagReply();
     void flagWithoutAnswer();
     void malformedRequestIsNotRun();
+    void malformedRequestPauses_data();
+    void malformedRequestPauses();
+    void redirectedUploadIsNotDelivered_data();
+    void redirectedUploadIsNotDelivered();
+    void failedFlagPauses_data();
+    void failedFlagPauses();
+    void longAnswerIsShownCut_data();
+    void longAnswerIsShownCut();
+    void longTitleTravelsWhole();
+    void spoolThatCannotBeWritten_data();
+    void spoolThatCannotBeWritten();
+    void databaseFailureClass_data();
+    void databaseFailureClass();
+    void lockWaitIsBounded_data();
+    void lockWaitIsBounded();
+    void lockedDatabasePasses_data();
+    void lockedDatabasePasses();
+    void failedOpenLeavesNoConnection_data();
+    void failedOpenLeavesNoConnection();
     void missingSqlAndFileNameAreAskedFor();
     void noTickWhileAnEarlierTickWaits();
     void textBoxReactions_data();
@@ -102,6 +167,9 @@ private slots:
 
 private:
     void tick();
+    void tickThroughPause();
+    std::unique_ptr<CannedHttpServer> cannedService(const QByteArray& pollAnswer);
+    int requestsTo(const CannedHttpServer& http, const QByteArray& path) const;
     qint64 queue(const QString& sql, const QString& fileName = QStringLiteral("sales_daily"),
                  const QString& title = QStringLiteral("Daily sales"));
     qint64 apiRequests() const;
@@ -115,6 +183,10 @@ private:
     std::unique_ptr<HookedDialogs> m_dialogs;
     std::unique_ptr<Form1> m_form;
     TallyStore::Company m_company;
+    QTemporaryDir m_pgDir;
+    std::unique_ptr<Postgres> m_pg;
+    QString m_pgProblem;
+    QString m_dbPath;
 };
 
 void TestCourierLoop::initTestCase()
@@ -126,7 +198,39 @@ void TestCourierLoop::initTestCase()
     createSqliteDatabase(db, {"CREATE TABLE people (id INTEGER, name TEXT)",
                               "INSERT INTO people VALUES (1, 'Ann'), (2, NULL)"});
     m_connStr = sqliteConnectionString(db);
+    m_dbPath = db;
     HttpTransport::setTimeoutMs(5000);
+    // Beyond a file size limit a write must fail, not end the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+
+    // A private PostgreSQL for the cases that need the second driver.
+    const QString bin = postgresBinaries();
+    if (bin.isEmpty()) {
+        m_pgProblem = QStringLiteral("PostgreSQL's programs are not installed");
+        return;
+    }
+    // The cluster may belong to the postgres account, which must reach its folder.
+    QFile::setPermissions(m_pgDir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                              QFile::ExeGroup | QFile::ExeOther);
+    m_pg = std::make_unique<Postgres>(bin, m_pgDir.filePath(QStringLiteral("pg")));
+    if (!m_pg->prepare(&m_pgProblem) ||
+        !m_pg->psql(
+            QStringLiteral("postgres"),
+            QStringLiteral("CREATE TABLE people (id integer, name text);"
+                           "INSERT INTO people VALUES (1, 'Ann'), (2, NULL);"
+                           "CREATE FUNCTION fail_with(code text) RETURNS integer LANGUAGE plpgsql "
+                           "AS $$ BEGIN RAISE EXCEPTION 'failed on purpose' USING ERRCODE = code; "
+                           "END $$;"),
+            &m_pgProblem)) {
+        m_pg->stop();
+        m_pg.reset();
+    }
+}
+
+void TestCourierLoop::cleanupTestCase()
+{
+    if (m_pg)
+        m_pg->stop();
 }
 
 void TestCourierLoop::init()
@@ -172,6 +276,32 @@ void TestCourierLoop::tick()
 {
     // Through the timer's own signal, so that the window's guard against overlaps applies.
     QVERIFY(QMetaObject::invokeMethod(m_form->Timer2, "timeout", Qt::DirectConnection));
+}
+
+void TestCourierLoop::tickThroughPause()
+{
+    // The 29 pausing ticks; the next tick polls again.
+    for (int k = 1; k <= 29; ++k)
+        tick();
+    QCOMPARE(BackoffCount(), qint16(0));
+}
+
+std::unique_ptr<CannedHttpServer> TestCourierLoop::cannedService(const QByteArray& pollAnswer)
+{
+    auto http = std::make_unique<CannedHttpServer>();
+    http->routes.insert("/api/get_rs_req.php", {200, pollAnswer});
+    http->routes.insert("/api/save-json.php", {200, "Report received"});
+    http->routes.insert("/api/update_flag.php", {200, "OK"});
+    qputenv("TALLYFRAME_SERVICE_URL", http->baseUrl().toUtf8());
+    return http;
+}
+
+int TestCourierLoop::requestsTo(const CannedHttpServer& http, const QByteArray& path) const
+{
+    int count = 0;
+    for (const QByteArray& line : http.requestLines)
+        count += line.split(' ').value(1).startsWith(path) ? 1 : 0;
+    return count;
 }
 
 qint64 TestCourierLoop::queue(const QString& sql, const QString& fileName, const QString& title)
@@ -416,8 +546,10 @@ void TestCourierLoop::flagWithoutAnswer()
                  QStringLiteral("[Error:-2146697211] The system cannot locate the resource")),
              qPrintable(lines[1]));
     // The agent runs on: the next tick gets the request again, runs it and flags it.
+    QCOMPARE(BackoffCount(), qint16(1)); // not again twice a second
     m_dialogs->onInput = nullptr;
     m_dialogs->inputAnswers = {QStringLiteral("sales_daily")};
+    tickThroughPause();
     tick();
     QVERIFY(isDone(urut));
     QCOMPARE(m_service->store().reports(m_company.id).size(), 2);
@@ -436,10 +568,372 @@ void TestCourierLoop::malformedRequestIsNotRun()
     QVERIFY(m_dialogs->shown.isEmpty());
     QVERIFY(m_service->store().reports(m_company.id).isEmpty());
     QVERIFY(!isDone(urut));
+    QCOMPARE(BackoffCount(), qint16(1)); // not again on the next tick
 
+    tickThroughPause();
     tick(); // the whole request arrives and runs
     QCOMPARE(m_service->store().reports(m_company.id).size(), 1);
     QVERIFY(isDone(urut));
+}
+
+void TestCourierLoop::malformedRequestPauses_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("number that is none")
+        << requestText("abc", "SELECT 1", "t") << "Permintaan laporan tidak dijalankan: ";
+    QTest::newRow("too few blocks")
+        << QByteArray("Urut:5\r\n\r\nFileName:report") << "Permintaan laporan tidak dijalankan: ";
+}
+
+void TestCourierLoop::malformedRequestPauses()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(QString, problem);
+    const auto http = cannedService(answer);
+    tick();
+    QVERIFY2(m_form->LblResponse->text().startsWith(problem),
+             qPrintable(m_form->LblResponse->text()));
+    QCOMPARE(requestsTo(*http, "/api/save-json.php"), 0);
+    QCOMPARE(requestsTo(*http, "/api/update_flag.php"), 0);
+    QCOMPARE(BackoffCount(), qint16(1));
+
+    // It comes back at the pace of a lost connection, not twice a second.
+    tickThroughPause();
+    QCOMPARE(requestsTo(*http, "/api/get_rs_req.php"), 1);
+    tick();
+    QCOMPARE(requestsTo(*http, "/api/get_rs_req.php"), 2);
+    QCOMPARE(BackoffCount(), qint16(1));
+}
+
+void TestCourierLoop::redirectedUploadIsNotDelivered_data()
+{
+    QTest::addColumn<int>("status");
+    for (const int status : {301, 302, 303, 307, 308})
+        QTest::newRow(QByteArray::number(status).constData()) << status;
+}
+
+void TestCourierLoop::redirectedUploadIsNotDelivered()
+{
+    QFETCH(int, status);
+    const auto http = cannedService(requestText("7", "SELECT id FROM people", "t"));
+    http->routes.insert("/api/save-json.php", {status, "Moved"});
+    http->locations.insert("/api/save-json.php", http->baseUrl().toLatin1() + "/stored");
+    http->routes.insert("/stored", {200, "stored"});
+    tick();
+
+    QCOMPARE(requestsTo(*http, "/stored"), 0); // the redirect is not followed
+    QCOMPARE(requestsTo(*http, "/api/save-json.php"), 1);
+    QCOMPARE(requestsTo(*http, "/api/update_flag.php"), 0); // not flagged: still pending
+    QCOMPARE(BackoffCount(), qint16(1));
+    QVERIFY2(m_form->txtRs().startsWith(QStringLiteral("[Error: %1] \r\nThe service did not "
+                                                       "store the report.")
+                                            .arg(status)),
+             qPrintable(m_form->txtRs()));
+}
+
+void TestCourierLoop::failedFlagPauses_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("answered");
+    QTest::newRow("500") << 500 << true;
+    QTest::newRow("302") << 302 << true;
+    QTest::newRow("no answer") << 0 << false;
+}
+
+void TestCourierLoop::failedFlagPauses()
+{
+    QFETCH(int, status);
+    QFETCH(bool, answered);
+    const auto http = cannedService(requestText("7", "SELECT id FROM people", "t"));
+    if (answered)
+        http->routes.insert("/api/update_flag.php", {status, "down"});
+    else
+        http->routeModes.insert("/api/update_flag.php", CannedHttpServer::Mode::CloseAtOnce);
+    tick();
+    QCOMPARE(requestsTo(*http, "/api/save-json.php"), 1);
+    // Qt sends a request again once when the connection closes before any answer.
+    const int flags = requestsTo(*http, "/api/update_flag.php");
+    QVERIFY(flags >= 1);
+    QCOMPARE(BackoffCount(), qint16(1));
+
+    // The request is still pending on the service: it runs again, but only after the pause.
+    tickThroughPause();
+    QCOMPARE(requestsTo(*http, "/api/save-json.php"), 1);
+    QCOMPARE(requestsTo(*http, "/api/update_flag.php"), flags);
+    QCOMPARE(requestsTo(*http, "/api/get_rs_req.php"), 1);
+    tick();
+    QCOMPARE(requestsTo(*http, "/api/save-json.php"), 2);
+}
+
+void TestCourierLoop::longAnswerIsShownCut_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("shownLines");
+    QTest::newRow("short, shown as it is") << "Report received\r\nResponse: OK" << 2;
+    QTest::newRow("one line of 1 MB") << QString(1 << 20, QLatin1Char('x')) << 1;
+    QString manyLines;
+    for (int i = 0; i < 50000; ++i)
+        manyLines += QStringLiteral("line %1\r\n").arg(i);
+    QTest::newRow("50,000 lines") << manyLines << int(kShownLines) + 1;
+}
+
+void TestCourierLoop::longAnswerIsShownCut()
+{
+    QFETCH(QString, text);
+    QFETCH(int, shownLines);
+    m_form->setTxtRs(text);
+    QCOMPARE(m_form->txtRs(), text); // the text itself is whole
+    const QString shown = m_form->TxtRs->toPlainText();
+    const QStringList lines = shown.split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), shownLines);
+    for (const QString& line : lines)
+        QVERIFY2(line.size() <= kShownLineChars + 3, qPrintable(QString::number(line.size())));
+    if (text.size() <= kShownLineChars)
+        QCOMPARE(shown, QString(text).remove(QLatin1Char('\r')));
+}
+
+void TestCourierLoop::longTitleTravelsWhole()
+{
+    // A poll answer whose title is one line of 1 MB: the box shows it cut, the report carries
+    // it whole.
+    const QByteArray title(1 << 20, 'T');
+    const auto http = cannedService(requestText("7", "SELECT id FROM people", title));
+    tick();
+    QCOMPARE(requestsTo(*http, "/api/save-json.php"), 1);
+    const int upload =
+        int(http->requestLines.indexOf(QByteArray("POST /api/save-json.php HTTP/1.1")));
+    QVERIFY(upload >= 0);
+    QVERIFY(http->requestBodies[upload].startsWith("{\"title\":\"" + title + "\","));
+    QVERIFY(m_form->TxtRs->toPlainText().size() < 3 * kShownLineChars);
+}
+
+void TestCourierLoop::spoolThatCannotBeWritten_data()
+{
+    QTest::addColumn<int>("shortBy"); // bytes under the report's size; -1: nothing fits
+    QTest::newRow("the last few bytes") << 5;
+    QTest::newRow("half of it") << -2;
+    QTest::newRow("not one byte") << -1;
+}
+
+void TestCourierLoop::spoolThatCannotBeWritten()
+{
+    QFETCH(int, shortBy);
+    const QString sql = QStringLiteral(
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+        "SELECT i, 'row number ' || i AS name FROM n");
+    // The same report once with room, to learn its size.
+    queue(sql);
+    tick();
+    QCOMPARE(m_service->store().reports(m_company.id).size(), 1);
+    const qint64 size =
+        m_service->store().report(m_service->store().reports(m_company.id)[0].id)->document.size();
+    QVERIFY(size > 50000);
+    footerRandom().reset();
+
+    // The file name is asked for after the poll, before the run: the disk fills then.
+    const qint64 urut = queue(sql, QString());
+    rlimit previous{};
+    QVERIFY(getrlimit(RLIMIT_FSIZE, &previous) == 0);
+    bool limited = false;
+    m_dialogs->onInput = [&](const QString&) {
+        if (limited)
+            return;
+        limited = true;
+        rlimit small = previous;
+        small.rlim_cur = shortBy == -1   ? 0
+                         : shortBy == -2 ? rlim_t(size / 2)
+                                         : rlim_t(size - shortBy);
+        setrlimit(RLIMIT_FSIZE, &small);
+    };
+    m_dialogs->inputAnswers = {QStringLiteral("sales_daily"), QStringLiteral("sales_daily")};
+    const qint64 requestsBefore = apiRequests();
+    tick();
+    setrlimit(RLIMIT_FSIZE, &previous);
+
+    QCOMPARE(apiRequests(), requestsBefore + 1); // the poll: nothing uploaded, nothing flagged
+    QVERIFY(!isDone(urut));
+    QCOMPARE(BackoffCount(), qint16(1));
+    QVERIFY2(m_form->txtRs().contains(QStringLiteral("The report could not be written")),
+             qPrintable(m_form->txtRs()));
+    QCOMPARE(spoolFiles(), QStringList());
+
+    // With room again, the same request runs after the pause and arrives whole.
+    tickThroughPause();
+    footerRandom().reset();
+    tick();
+    QVERIFY(isDone(urut));
+    const auto reports = m_service->store().reports(m_company.id);
+    QCOMPARE(reports.size(), 2);
+    QCOMPARE(m_service->store().report(reports.last().id)->document.size(), size);
+}
+
+void TestCourierLoop::databaseFailureClass_data()
+{
+    QTest::addColumn<QString>("dbms");
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<int>("native");
+    QTest::addColumn<bool>("passes");
+    QTest::newRow("SQLite busy") << "SQLite"
+                                 << "S1000" << 5 << true;
+    QTest::newRow("SQLite locked") << "SQLite"
+                                   << "HY000" << 6 << true;
+    QTest::newRow("SQLite busy, extended code") << "SQLite"
+                                                << "HY000" << 517 << true;
+    QTest::newRow("SQLite, no such table") << "SQLite"
+                                           << "HY000" << 1 << false;
+    QTest::newRow("another driver's native 5") << "PostgreSQL"
+                                               << "HY000" << 5 << false;
+    QTest::newRow("lock not available") << "PostgreSQL"
+                                        << "55P03" << 7 << true;
+    QTest::newRow("serialization failure") << "PostgreSQL"
+                                           << "40001" << 7 << true;
+    QTest::newRow("deadlock") << "PostgreSQL"
+                              << "40P01" << 7 << true;
+    QTest::newRow("time-out") << ""
+                              << "HYT00" << 0 << true;
+    QTest::newRow("connection time-out") << ""
+                                         << "HYT01" << 0 << true;
+    QTest::newRow("communication link failure") << "PostgreSQL"
+                                                << "08S01" << 35 << true;
+    QTest::newRow("syntax error") << "PostgreSQL"
+                                  << "42601" << 7 << false;
+    QTest::newRow("query cancelled (a time limit)") << "PostgreSQL"
+                                                    << "57014" << 7 << false;
+}
+
+void TestCourierLoop::databaseFailureClass()
+{
+    QFETCH(QString, dbms);
+    QFETCH(QString, state);
+    QFETCH(int, native);
+    QFETCH(bool, passes);
+    QCOMPARE(IsTemporaryDbFailure(dbms, {{state, native}}), passes);
+    // A record that passes wins over one that does not, whatever their order.
+    if (passes)
+        QVERIFY(IsTemporaryDbFailure(dbms, {{QStringLiteral("01000"), 1}, {state, native}}));
+}
+
+void TestCourierLoop::lockWaitIsBounded_data()
+{
+    QTest::addColumn<QString>("given");
+    QTest::addColumn<QString>("opened");
+    QTest::newRow("SQLite") << "DRIVER={SQLite3};Database=/d/shop.db;"
+                            << "DRIVER={SQLite3};Database=/d/shop.db;Timeout=5000;";
+    QTest::newRow("SQLite, no final semicolon")
+        << "Driver={SQLite3 ODBC Driver};Database=/d/shop.db"
+        << "Driver={SQLite3 ODBC Driver};Database=/d/shop.db;Timeout=5000;";
+    QTest::newRow("a path with the word in it")
+        << "DRIVER={SQLite3};Database=/d/Timeout=1.db;"
+        << "DRIVER={SQLite3};Database=/d/Timeout=1.db;Timeout=5000;";
+    QTest::newRow("the user's own time-out stays")
+        << "driver={sqlite3};database=/d/shop.db; timeout=100000"
+        << "driver={sqlite3};database=/d/shop.db; timeout=100000";
+    QTest::newRow("PostgreSQL is bounded in its session")
+        << "DRIVER={PostgreSQL Unicode};Server=h;Database=d;"
+        << "DRIVER={PostgreSQL Unicode};Server=h;Database=d;";
+    QTest::newRow("a data source name") << "DSN=shop;"
+                                        << "DSN=shop;";
+}
+
+void TestCourierLoop::lockWaitIsBounded()
+{
+    QFETCH(QString, given);
+    QFETCH(QString, opened);
+    QCOMPARE(WithBoundedLockWait(given), opened);
+}
+
+void TestCourierLoop::lockedDatabasePasses_data()
+{
+    QTest::addColumn<bool>("postgres");
+    QTest::addColumn<bool>("hold"); // another connection holds a lock during the run
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<bool>("passes");
+    const QString sales = QStringLiteral("SELECT id, name FROM people ORDER BY id");
+    QTest::newRow("SQLite, held by another writer") << false << true << sales << true;
+    QTest::newRow("SQLite, error in the SQL")
+        << false << false << QStringLiteral("SELECT * FROM nowhere") << false;
+    QTest::newRow("PostgreSQL, table locked by another session") << true << true << sales << true;
+    QTest::newRow("PostgreSQL, serialization failure")
+        << true << false << QStringLiteral("SELECT fail_with('40001')") << true;
+    QTest::newRow("PostgreSQL, deadlock")
+        << true << false << QStringLiteral("SELECT fail_with('40P01')") << true;
+    QTest::newRow("PostgreSQL, error in the SQL")
+        << true << false << QStringLiteral("SELECT * FROM nowhere") << false;
+}
+
+void TestCourierLoop::lockedDatabasePasses()
+{
+    QFETCH(bool, postgres);
+    QFETCH(bool, hold);
+    QFETCH(QString, sql);
+    QFETCH(bool, passes);
+    if (postgres && !m_pg)
+        QSKIP(qPrintable(QStringLiteral("no private PostgreSQL: ") + m_pgProblem));
+    if (postgres)
+        ProfileState::instance().ConnectionString = m_pg->connectionString("postgres");
+
+    std::unique_ptr<SqliteLockHolder> sqliteLock;
+    std::unique_ptr<OdbcConnection> pgLock;
+    if (hold && !postgres) {
+        sqliteLock = std::make_unique<SqliteLockHolder>(m_dbPath);
+        QVERIFY(sqliteLock->holds());
+    } else if (hold) {
+        pgLock = std::make_unique<OdbcConnection>(m_pg->connectionString("postgres"));
+        QSqlDatabase db = pgLock->database();
+        QVERIFY(db.transaction());
+        QSqlQuery lock(db);
+        QVERIFY2(lock.exec(QStringLiteral("LOCK TABLE people IN ACCESS EXCLUSIVE MODE")),
+                 qPrintable(lock.lastError().text()));
+    }
+
+    const qint64 urut = queue(sql);
+    QElapsedTimer waited;
+    waited.start();
+    tick();
+    QVERIFY2(waited.elapsed() < 60000, "the run waited for minutes on a lock");
+    QVERIFY(m_service->store().reports(m_company.id).isEmpty());
+    QCOMPARE(isDone(urut), !passes);
+    QCOMPARE(BackoffCount(), qint16(passes ? 1 : 0));
+    if (!passes)
+        return;
+    QVERIFY2(m_form->txtRs().startsWith(QStringLiteral("[Error: -2147467259] \r\n")),
+             qPrintable(m_form->txtRs()));
+
+    // Runs again after the pause: delivered once the lock is gone.
+    if (sqliteLock)
+        sqliteLock->release();
+    if (pgLock)
+        pgLock->database().rollback();
+    tickThroughPause();
+    const qint64 handedBefore = m_service->server().stats().value(QStringLiteral("handed_out"));
+    tick();
+    QCOMPARE(m_service->server().stats().value(QStringLiteral("handed_out")), handedBefore + 1);
+    if (hold) {
+        QVERIFY(isDone(urut));
+        QCOMPARE(m_service->store().reports(m_company.id).size(), 1);
+    }
+}
+
+void TestCourierLoop::failedOpenLeavesNoConnection_data()
+{
+    QTest::addColumn<QString>("connectionString");
+    QTest::newRow("unknown driver") << "DRIVER={No Such Driver};Database=x;";
+    QTest::newRow("SQLite, missing file")
+        << "DRIVER={SQLite3};Database=/nonexistent/folder/shop.db;NoCreat=1;";
+    QTest::newRow("PostgreSQL, nobody listening")
+        << QStringLiteral("DRIVER={PostgreSQL Unicode};Server=127.0.0.1;Port=%1;Database=d;"
+                          "Uid=u;Pwd=p;")
+               .arg(QUrl(deadServiceUrl()).port());
+}
+
+void TestCourierLoop::failedOpenLeavesNoConnection()
+{
+    QFETCH(QString, connectionString);
+    const QStringList before = QSqlDatabase::connectionNames();
+    for (int i = 0; i < 3; ++i)
+        QVERIFY_THROWS_EXCEPTION(DbError, OdbcConnection(connectionString, 2));
+    QCOMPARE(QSqlDatabase::connectionNames(), before);
 }
 
 void TestCourierLoop::missingSqlAndFileNameAreAskedFor()
