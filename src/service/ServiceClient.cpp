@@ -9,28 +9,40 @@
 
 namespace {
 
+// The characters outside Latin-1 that Windows-1252 has, at the values 0x80 to 0x9F.
+const struct
+{
+    char32_t unicode;
+    int value;
+} kWindows1252High[] = {
+    {0x20AC, 0x80}, {0x201A, 0x82}, {0x0192, 0x83}, {0x201E, 0x84}, {0x2026, 0x85}, {0x2020, 0x86},
+    {0x2021, 0x87}, {0x02C6, 0x88}, {0x2030, 0x89}, {0x0160, 0x8A}, {0x2039, 0x8B}, {0x0152, 0x8C},
+    {0x017D, 0x8E}, {0x2018, 0x91}, {0x2019, 0x92}, {0x201C, 0x93}, {0x201D, 0x94}, {0x2022, 0x95},
+    {0x2013, 0x96}, {0x2014, 0x97}, {0x02DC, 0x98}, {0x2122, 0x99}, {0x0161, 0x9A}, {0x203A, 0x9B},
+    {0x0153, 0x9C}, {0x017E, 0x9E}, {0x0178, 0x9F},
+};
+
 // Windows-1252 values of U+0080..U+FFFF characters outside Latin-1 that the code page has.
 int windows1252Value(char32_t cp)
 {
     if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF))
         return int(cp);
-    static const struct
-    {
-        char32_t unicode;
-        int value;
-    } table[] = {
-        {0x20AC, 0x80}, {0x201A, 0x82}, {0x0192, 0x83}, {0x201E, 0x84}, {0x2026, 0x85},
-        {0x2020, 0x86}, {0x2021, 0x87}, {0x02C6, 0x88}, {0x2030, 0x89}, {0x0160, 0x8A},
-        {0x2039, 0x8B}, {0x0152, 0x8C}, {0x017D, 0x8E}, {0x2018, 0x91}, {0x2019, 0x92},
-        {0x201C, 0x93}, {0x201D, 0x94}, {0x2022, 0x95}, {0x2013, 0x96}, {0x2014, 0x97},
-        {0x02DC, 0x98}, {0x2122, 0x99}, {0x0161, 0x9A}, {0x203A, 0x9B}, {0x0153, 0x9C},
-        {0x017E, 0x9E}, {0x0178, 0x9F},
-    };
-    for (const auto& entry : table) {
+    for (const auto& entry : kWindows1252High) {
         if (entry.unicode == cp)
             return entry.value;
     }
     return '?';
+}
+
+// The character of a Windows-1252 byte from 0x80 to 0x9F; the five bytes the code page leaves
+// undefined stand for the control characters of the same value, as Windows decodes them.
+QChar windows1252Char(int value)
+{
+    for (const auto& entry : kWindows1252High) {
+        if (entry.value == value)
+            return QChar(char16_t(entry.unicode));
+    }
+    return QChar(value);
 }
 
 // The value of one character in the code page used for non-Unicode text: the system's ANSI
@@ -67,21 +79,41 @@ QString lookupUrl(const char* path, const QString& deviceName, const QString* ap
     return url;
 }
 
-// A look-up's answer is taken as the value itself, so an answer that is none (an error page, or
-// bytes that are no text) must fail like a lost answer: taken as a value, an error page became
-// the company name and the agent polled for a company that does not exist until restarted.
+// UTF-8 when the bytes are valid UTF-8; otherwise the code page the agent itself sends its
+// forms in, which decodes any byte, so no answer is refused for its encoding.
+QString decodeAnswer(const QByteArray& body)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8.decode(body);
+    if (!utf8.hasError())
+        return text;
+    QString decoded;
+    decoded.reserve(body.size());
+    for (const char byte : body) {
+        const auto value = static_cast<unsigned char>(byte);
+        decoded += value >= 0x80 && value < 0xA0 ? windows1252Char(value) : QChar(value);
+    }
+    return decoded;
+}
+
+// The texts with which the look-ups themselves say no; a service may send them with any status.
+bool isProtocolText(const QString& text)
+{
+    return text.startsWith(QLatin1String("Error")) ||
+           text.contains(QLatin1String("DeviceName not found"), Qt::CaseInsensitive);
+}
+
+// A look-up's answer is taken as the value itself, so an answer that is none (an error page)
+// must fail like a lost answer: taken as a value, an error page became the company name and
+// the agent polled for a company that does not exist until restarted.
 QString lookupGet(const QString& url)
 {
     const TransportReply reply = HttpTransport::get(url);
-    if (reply.status != 200)
+    const QString text = decodeAnswer(reply.body);
+    if (reply.status != 200 && !isProtocolText(text))
         throw TransportError(
             HttpTransport::DownloadFailed,
             QStringLiteral("The service answered with HTTP status %1.").arg(reply.status));
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = utf8.decode(reply.body);
-    if (utf8.hasError())
-        throw TransportError(HttpTransport::DownloadFailed,
-                             QStringLiteral("The service's answer is not text."));
     return text;
 }
 
