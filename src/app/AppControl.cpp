@@ -1,8 +1,9 @@
 #include "AppControl.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QIcon>
 
 #include <cstdio>
 #include <cstdlib>
@@ -74,4 +75,15 @@ void setExeIdentityForTesting(const QString& folder, const QString& baseName)
 void logStatus(const QString& text)
 {
     qCInfo(lcApp).noquote() << "status:" << text;
+}
+
+void SetUpApplication()
+{
+    // The name is also the title of a box that has none of its own.
+    QCoreApplication::setApplicationName(QStringLiteral("Q17 Tallyframe"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Instansi"));
+    // The agent lives on in the tray with no window shown.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    // Boxes and input boxes carry the agent's icon too, not the window system's blank one.
+    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/images/app-icon.png")));
 }

@@ -20,5 +20,10 @@ QString ExeFileName(const QString& baseName);
 // Lets tests act as if the executable had another base name or lay in another folder.
 void setExeIdentityForTesting(const QString& folder, const QString& baseName);
 
+// The application's names and its life in the tray, set once after the application object
+// exists; the program and the window tests share it. No display name is set: Qt would append it
+// to every window's caption.
+void SetUpApplication();
+
 // Every status text also goes to the log with a time stamp, so a headless agent can be followed.
 void logStatus(const QString& text);

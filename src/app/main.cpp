@@ -24,11 +24,7 @@ int main(int argc, char* argv[])
     qSetMessagePattern(QStringLiteral("%{time yyyy-MM-dd HH:mm:ss.zzz} %{category}: %{message}"));
     QApplication app(argc, argv);
     LoopMonitor::startIfRequested();
-    QApplication::setApplicationName(QStringLiteral("Q17 Tallyframe"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Q17 Tallyframe"));
-    QApplication::setOrganizationName(QStringLiteral("Instansi"));
-    // The agent lives on in the tray with no window shown.
-    QApplication::setQuitOnLastWindowClosed(false);
+    SetUpApplication();
 
     const UpdateSite site{AppFolder(), ExeBaseName(), ExeFileName(QString())};
     const bool handOver = IsHandOverRun(site);

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QEventLoop>
+#include <QGridLayout>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPointer>
@@ -31,6 +32,30 @@ QString titleOr(const QString& title)
     return title.isEmpty() ? QApplication::applicationDisplayName() : title;
 }
 
+// The window a box belongs to, so that it opens centred on it: the open modal window, else the
+// active one; none (centred on the screen) when the agent has no window up.
+QWidget* owner()
+{
+    if (QWidget* modal = QApplication::activeModalWidget())
+        return modal;
+    return QApplication::activeWindow();
+}
+
+// Boxes show answers of the service and of database drivers: as written, never as markup.
+void showBox(QMessageBox& box)
+{
+    box.setTextFormat(Qt::PlainText);
+    // A box as narrow as "Connected!" leaves too little of its title bar for the caption beside
+    // the window manager's buttons, and the caption is cut: make room for it.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        const int captionWidth =
+            box.fontMetrics().horizontalAdvance(box.windowTitle()) + 8 * box.fontMetrics().height();
+        grid->addItem(new QSpacerItem(captionWidth, 0), grid->rowCount(), 0, 1,
+                      grid->columnCount());
+    }
+    box.exec();
+}
+
 } // namespace
 
 Dialogs& Dialogs::instance()
@@ -46,15 +71,17 @@ void Dialogs::install(Dialogs* dialogs)
 
 void WidgetDialogs::messageBox(const QString& text, int style, const QString& title)
 {
-    QMessageBox box(iconFor(style), titleOr(title), text, QMessageBox::Ok);
-    box.exec();
+    QMessageBox box(iconFor(style), titleOr(title), text, QMessageBox::Ok, owner());
+    showBox(box);
 }
 
 bool WidgetDialogs::askYesNo(const QString& text, int style, const QString& title)
 {
-    QMessageBox box(iconFor(style), titleOr(title), text, QMessageBox::Yes | QMessageBox::No);
+    QMessageBox box(iconFor(style), titleOr(title), text, QMessageBox::Yes | QMessageBox::No,
+                    owner());
     box.setDefaultButton(QMessageBox::No);
-    return box.exec() == QMessageBox::Yes;
+    showBox(box);
+    return box.clickedButton() == box.button(QMessageBox::Yes);
 }
 
 QString WidgetDialogs::inputBox(const QString& prompt, const QString& title,
@@ -62,7 +89,7 @@ QString WidgetDialogs::inputBox(const QString& prompt, const QString& title,
 {
     bool ok = false;
     const QString text =
-        QInputDialog::getText(nullptr, titleOr(title), prompt, QLineEdit::Normal, defaultText, &ok);
+        QInputDialog::getText(owner(), titleOr(title), prompt, QLineEdit::Normal, defaultText, &ok);
     return ok ? text : QString();
 }
 

@@ -15,11 +15,14 @@
 #include <QCloseEvent>
 #include <QFrame>
 #include <QLabel>
+#include <QLayout>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QStyle>
+#include <QTime>
 #include <QTimer>
 
 #include <algorithm>
@@ -68,8 +71,10 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent)
 {
     if (!g_instance)
         g_instance = this;
+    // A fixed single border: minimize, no maximize, no resizing.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
     setWindowTitle(QStringLiteral("Q17 Tallyframe - Versi ?"));
     setWindowIcon(QIcon(QStringLiteral(":/images/app-icon.png")));
     buildControls();
@@ -98,11 +103,19 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent)
             m_startupRetry->start();
             return;
         }
-        Tampil();
+        if (m_retry == StartupRetry::DatabaseOnly)
+            openDatabase();
+        else
+            Tampil();
     });
 
+    // Centred by the size the window really has, menu bar included, not by a default size.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    adjustSize();
     if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+        move(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, frameGeometry().size(),
+                                 screen->availableGeometry())
+                 .topLeft());
 }
 
 Form1::~Form1()
@@ -152,6 +165,7 @@ void Form1::buildControls()
     Image1->installEventFilter(this);
 
     Label7 = makeLabel(Frame1, QStringLiteral("..."), QRect(13, 30, 437, 34));
+    Label7->setTextFormat(Qt::PlainText); // the company name as the service holds it, never markup
     Label7->setAlignment(Qt::AlignCenter);
     Label7->setStyleSheet(QStringLiteral("color: white; font-size: 15pt; font-weight: bold;"));
     Label7->installEventFilter(this);
@@ -187,12 +201,17 @@ void Form1::buildControls()
     Image2->setPixmap(QPixmap(QStringLiteral(":/images/small.png")));
 
     Label1 = makeLabel(Frame1, QStringLiteral("Response"), QRect(13, 168, 200, 16));
-    LblResponse = makeLabel(Frame1, QString(108, QLatin1Char('.')), QRect(13, 185, 435, 18));
+    // Two lines: a failure says what went wrong and when it is tried again.
+    LblResponse = makeLabel(Frame1, QString(108, QLatin1Char('.')), QRect(13, 185, 435, 40));
+    LblResponse->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    LblResponse->setWordWrap(true);
+    // Answers of the service and the database driver land here: shown as written, never as markup.
+    LblResponse->setTextFormat(Qt::PlainText);
     LblResponse->installEventFilter(this);
     LblResponse_Change();
 
     Check1 = new QCheckBox(QStringLiteral("Stop Error"), Frame1);
-    Check1->setGeometry(13, 204, 150, 20);
+    Check1->setGeometry(330, 166, 120, 20); // beside "Response", clear of the status line
     Check1->hide();
 
     PicQ17 = new QLabel(Frame1);
@@ -347,8 +366,7 @@ Form1::TampilOutcome Form1::tampilOnce()
         if (p.AppHide == 0)
             show();
         AddTrayIcon(PicQ17);
-        Prompting(errText(e.number(), e.description()));
-        m_startupRetry->start();
+        retryLater(errText(e.number(), e.description()), StartupRetry::Everything);
         return TampilOutcome::Done;
     }
 
@@ -408,26 +426,54 @@ Form1::TampilOutcome Form1::tampilOnce()
             return TampilOutcome::Done;
         }
 
-        Prompting(QStringLiteral("Menghubungkan..."));
-        // The connection that was open is released before the new one opens.
-        p.DbConnection.reset();
-        p.DbConnection = std::make_unique<OdbcConnection>(p.ConnectionString);
-        if (p.DbConnection->isOpen()) {
-            Prompting(QStringLiteral("Terhubung database."));
-            Timer2->start();
-        } else {
-            Prompting(QStringLiteral("Tidak terhubung database!"));
-        }
-        ImgRegister->hide();
+        openDatabase();
     } catch (const TransportError& e) {
-        Prompting(errText(e.number(), e.description()));
-        m_startupRetry->start();
-    } catch (const DbError& e) {
-        // A database that is not up yet after a restart of the machine is tried again too.
-        Prompting(errText(e.number(), e.description()));
-        m_startupRetry->start();
+        retryLater(errText(e.number(), e.description()), StartupRetry::Everything);
     }
     return TampilOutcome::Done;
+}
+
+void Form1::openDatabase()
+{
+    ProfileState& p = ProfileState::instance();
+    Prompting(QStringLiteral("Menghubungkan..."));
+    // The connection that was open is released before the new one opens.
+    p.DbConnection.reset();
+    try {
+        p.DbConnection = std::make_unique<OdbcConnection>(p.ConnectionString);
+    } catch (const DbError& e) {
+        // A database that is not up yet after a restart of the machine: only the open is tried
+        // again; the profile and the update check have nothing new to say every 30 seconds.
+        retryLater(errText(e.number(), e.description()), StartupRetry::DatabaseOnly);
+        return;
+    }
+    if (p.DbConnection->isOpen()) {
+        Prompting(QStringLiteral("Terhubung database."));
+        Timer2->start();
+    } else {
+        retryLater(QStringLiteral("Tidak terhubung database!"), StartupRetry::DatabaseOnly);
+    }
+    ImgRegister->hide();
+}
+
+void Form1::retryLater(const QString& failure, StartupRetry what)
+{
+    // A start that stopped before its caption was set still shows which build is running.
+    setWindowCaption();
+    m_retry = what;
+    m_startupRetry->start();
+    // At a first start the status line is still hidden in the idle panel under an empty box.
+    Frame1->show();
+    const QString at = QTime::currentTime()
+                           .addMSecs(m_startupRetry->interval())
+                           .toString(QStringLiteral("HH:mm:ss"));
+    Prompting(failure + QStringLiteral(" (dicoba lagi pukul ") + at + QLatin1Char(')'));
+}
+
+void Form1::tickStartupOption(qint16 appHide)
+{
+    for (int i = 0; i < 2; ++i)
+        mnuStartupOpt[i]->setChecked(i == appHide);
 }
 
 void Form1::closeEvent(QCloseEvent* event)
@@ -443,9 +489,13 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
     if (type == QEvent::MouseButtonDblClick) {
         if (watched == Label7)
             return true; // the name over the banner has no double-click of its own
-        if (watched == Frame1)
+        if (watched == Frame1) {
+            // A double-click that a child passed on (a label ignores it) is not the panel's.
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            if (Frame1->childAt(mouse->position().toPoint()))
+                return QMainWindow::eventFilter(watched, event);
             Frame1_DblClick();
-        else if (watched == Image1)
+        } else if (watched == Image1)
             Image1_DblClick();
         else
             return QMainWindow::eventFilter(watched, event);

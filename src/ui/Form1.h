@@ -122,7 +122,8 @@ public:
     void mnuTechSupport_Click();
     void mnuTtg_Click();
 
-    // Start-up is tried again this often while the service cannot be reached.
+    // A failed start-up is tried again this often: the whole of it while the service cannot be
+    // reached, only the database open while the database cannot be opened.
     static constexpr int kStartupRetryMs = 30000;
     // Automatic "Anonymous" registrations tried in a row before giving up.
     static constexpr int kMaxAutoRegistrations = 3;
@@ -134,6 +135,11 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    enum class StartupRetry
+    {
+        Everything,
+        DatabaseOnly
+    };
     enum class TampilOutcome
     {
         Done,
@@ -143,12 +149,19 @@ private:
     void buildControls();
     void buildMenus();
     void setWindowCaption();
+    // Opens the database with the profile's connection string and switches the poll on.
+    void openDatabase();
+    // Shows why the start-up stopped, where a user can read it, and when it is tried again.
+    void retryLater(const QString& failure, StartupRetry what);
+    // The start-up option ticks as the service holds the mode.
+    void tickStartupOption(qint16 appHide);
     // Runs a timer tick unless a call or a dialog of an earlier tick is still open.
     template <typename Fn> void guardedTick(Fn&& fn);
 
     // TxtRs's text exactly as set: the box itself shows CR LF as plain line breaks.
     QString m_txtRsText;
     QTimer* m_startupRetry = nullptr;
+    StartupRetry m_retry = StartupRetry::Everything;
     TrayIcon* m_tray = nullptr;
     int m_autoRegistrations = 0;
     bool m_inTick = false;

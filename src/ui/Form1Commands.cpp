@@ -152,7 +152,7 @@ void Form1::mnuKoneksi_Click()
         open->activateWindow();
         return;
     }
-    FrmConn window;
+    FrmConn window(this); // opens centred on the main window
     open = &window;
     if (window.Form_Load())
         Dialogs::instance().showModal(&window);
@@ -160,7 +160,7 @@ void Form1::mnuKoneksi_Click()
 
 void Form1::mnuTtg_Click()
 {
-    FrmTtg window;
+    FrmTtg window(this);
     window.Form_Load();
     Dialogs::instance().showModal(&window);
 }

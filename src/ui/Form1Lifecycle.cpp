@@ -56,9 +56,7 @@ void Form1::Image1_DblClick()
 
 void Form1::mnuStartupOpt_Click(int index)
 {
-    mnuStartupOpt[0]->setChecked(false);
-    mnuStartupOpt[1]->setChecked(false);
-    mnuStartupOpt[index]->setChecked(true);
+    tickStartupOption(qint16(index));
 
     ProfileState& p = ProfileState::instance();
     const QString title = QStringLiteral("Edit ConnectionString");
@@ -66,7 +64,9 @@ void Form1::mnuStartupOpt_Click(int index)
     try {
         response = EditCompany(p.ApiKey, {}, {}, {}, GetDeviceName(), QString::number(index));
     } catch (const TransportError& e) {
-        // No answer at all: say why and keep running; the choice is not stored on the service.
+        // No answer at all: say why and keep running; the choice is not stored on the service,
+        // so the ticks go back to the mode it holds.
+        tickStartupOption(p.AppHide);
         Dialogs::instance().messageBox(e.description(), Dialogs::Critical, title);
         return;
     }

@@ -77,7 +77,8 @@ FrmAkun* FrmAkun::existing()
     return g_window.data();
 }
 
-FrmAkun::FrmAkun() : QDialog(nullptr)
+// Owned by the main window, so that it opens centred on it.
+FrmAkun::FrmAkun() : QDialog(Form1::existing())
 {
     // The close box unloads the window; the next entry function loads a fresh one.
     setAttribute(Qt::WA_DeleteOnClose);
@@ -95,7 +96,8 @@ FrmAkun::FrmAkun() : QDialog(nullptr)
     TxtWA = new QLineEdit(this);
     Label4 = hintLabel(QStringLiteral("(Wajib untuk keamanan dan pemulihan akun)"), this);
     Command1 = new QPushButton(QStringLiteral("Submit"), this);
-    Command1->setAutoDefault(false);
+    // The window's one action: Enter in either box sends it, as on Windows.
+    Command1->setDefault(true);
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
 
     Label8 = new QLabel(QStringLiteral("API Key"), this);

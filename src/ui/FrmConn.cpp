@@ -22,6 +22,11 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+const QString FrmConn::kPlaceholder =
+    QStringLiteral("DRIVER={SQLite3};Database=/srv/data/shop.db;\n"
+                   "DRIVER={PostgreSQL Unicode};Server=127.0.0.1;Port=5432;Database=shop;"
+                   "Uid=report;Pwd=secret;");
+
 const QString FrmConn::kTemplate =
     QStringLiteral("DRIVER={Engine};SERVER={IPAddress};DATABASE={NamaDatabase};UID={UserID};"
                    "PASSWORD={Password};PORT={Port}\r\n;OPTION=;STMT=;\r\n");
@@ -38,16 +43,20 @@ FrmConn::FrmConn(QWidget* parent) : QDialog(parent)
     Label2 = new QLabel(QStringLiteral("ConnectionString :"), this);
     TxtConnStr = new QPlainTextEdit(this);
     setConnectionString(kTemplate);
+    // A device the service holds no string for loads an empty box: show what works.
+    TxtConnStr->setPlaceholderText(kPlaceholder);
     TxtConnStr->setTabChangesFocus(true);
     // Wrapping at blanks would look like a line break inside a driver name; real line breaks
     // in the string must stay the only ones that look like them.
     TxtConnStr->setWordWrapMode(QTextOption::WrapAnywhere);
     Command2 = new QPushButton(QStringLiteral("Test"), this);
     Command1 = new QPushButton(QStringLiteral("Simpan"), this);
-    for (QPushButton* button : {Command2, Command1}) {
-        button->setAutoDefault(false);
+    for (QPushButton* button : {Command2, Command1})
         button->setMinimumWidth(96);
-    }
+    // Enter presses the focused button; elsewhere it tests. Not "Simpan": a save also sets the
+    // start-up mode back to "Show" and reloads everything, too much for an Enter typed after a
+    // limit of the owner's guard.
+    Command2->setDefault(true);
     connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
 
@@ -102,7 +111,7 @@ FrmConn::FrmConn(QWidget* parent) : QDialog(parent)
     column->addWidget(TxtConnStr, 1);
     column->addLayout(buttons);
     column->addWidget(FraGuard);
-    resize(560, 400);
+    resize(640, 400); // the working forms fit on their lines
 }
 
 bool FrmConn::Form_Load()

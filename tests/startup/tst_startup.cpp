@@ -15,6 +15,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
@@ -246,6 +247,105 @@ private slots:
         QVERIFY(form.startupRetryTimer()->isActive());
     }
 
+    // A database that is not up yet: only the open is tried again, not the look-ups and not the
+    // update check, until the database is there.
+    void databaseRetryOpensOnlyTheDatabase()
+    {
+        const QTemporaryDir dir;
+        const QString path = dir.filePath("later.db");
+        CannedHttpServer http;
+        cannedProfile(http, sqliteConnectionString(path).toUtf8() + "NoCreat=1;");
+        DeviceNameGuard device("AA:BB:CC:00:00:09");
+        ScriptedDialogs dialogs;
+        Form1 form;
+        form.Tampil();
+        QVERIFY2(form.LblResponse->text().startsWith("[Err:-2147467259] "),
+                 qPrintable(form.LblResponse->text()));
+        QVERIFY(form.startupRetryTimer()->isActive());
+        const auto requestsAtStart = http.requestLines.size();
+
+        g_statuses.clear();
+        form.startupRetryTimer()->setInterval(50);
+        form.startupRetryTimer()->start();
+        QTRY_VERIFY_WITH_TIMEOUT(g_statuses.size() >= 2, 5000);
+        QVERIFY2(g_statuses.first() == "Menghubungkan..." &&
+                     g_statuses.last().startsWith("[Err:-2147467259] "),
+                 qPrintable(g_statuses.join(" | ")));
+        QVERIFY(form.startupRetryTimer()->isActive());
+
+        createSqliteDatabase(path, {"CREATE TABLE t(x INTEGER)"});
+        form.startupRetryTimer()->start();
+        QTRY_COMPARE_WITH_TIMEOUT(form.LblResponse->text(), QString("Terhubung database."), 5000);
+        QVERIFY(form.Timer2->isActive());
+        form.Timer2->stop();
+        QVERIFY(!form.startupRetryTimer()->isActive());
+        QCOMPARE(http.requestLines.size(), requestsAtStart);
+        QVERIFY(!g_statuses.contains("Mencari informasi keamanan hubungan..."));
+    }
+
+    // Texts of the service and of the driver are shown as written: markup is not drawn.
+    void serviceTextIsShownAsWritten()
+    {
+        CannedHttpServer http;
+        cannedProfile(http, "Error - <i>maintenance</i>");
+        http.routes["/api/get_company_name.php"] = {200, "Toko <b>Promo</b>"};
+        DeviceNameGuard device("AA:BB:CC:00:00:0A");
+        ScriptedDialogs dialogs;
+        Form1 form;
+        form.Tampil();
+        QCOMPARE(form.Label7->text(), QString("Toko <b>Promo</b>"));
+        QCOMPARE(form.Label7->textFormat(), Qt::PlainText);
+        QCOMPARE(form.LblResponse->text(), QString("Error - <i>maintenance</i>"));
+        QCOMPARE(form.LblResponse->textFormat(), Qt::PlainText);
+    }
+
+    // A service that answers the look-ups otherwise than the reference one: its own refusal
+    // texts count whatever the status, any byte is text, and an error page is still no value.
+    void lookupAnswersOfAnotherService_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("companyAnswer");
+        QTest::addColumn<QString>("companyName");
+        QTest::addColumn<bool>("registers");
+        QTest::addColumn<bool>("retries");
+        QTest::newRow("404 with the device refusal registers")
+            << 404 << QByteArray("Error: DeviceName not found") << "" << true << false;
+        QTest::newRow("500 with an Error text is that text")
+            << 500 << QByteArray("Error - company not found") << "Error - company not found"
+            << false << false;
+        QTest::newRow("404 error page is no company name")
+            << 404 << QByteArray("<html><body>Not Found</body></html>") << "" << false << true;
+        QTest::newRow("Windows-1252 byte")
+            << 200 << QByteArray("Toko Caf\xe9 \x80 1") << "Toko Café € 1" << false << false;
+        QTest::newRow("UTF-8 stays UTF-8")
+            << 200 << QByteArray("Toko Café") << "Toko Café" << false << false;
+    }
+    void lookupAnswersOfAnotherService()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, companyAnswer);
+        QFETCH(bool, registers);
+        QFETCH(bool, retries);
+        CannedHttpServer http;
+        cannedProfile(http, sqliteConnectionString(salesDb()).toUtf8());
+        http.routes["/api/get_company_name.php"] = {status, companyAnswer};
+        http.routes["/api/register_company.php"] = {200, R"({"status":"success"})"};
+        DeviceNameGuard device("AA:BB:CC:00:00:0B");
+        ScriptedDialogs dialogs;
+        Form1 form;
+        form.Tampil();
+        const bool registered = std::any_of(
+            http.requestLines.cbegin(), http.requestLines.cend(),
+            [](const QByteArray& line) { return line.contains("/api/register_company.php"); });
+        QCOMPARE(registered, registers);
+        QCOMPARE(form.startupRetryTimer()->isActive(), retries);
+        if (!registers && !retries)
+            QTEST(ProfileState::instance().CompanyName, "companyName");
+        if (retries)
+            QVERIFY2(form.LblResponse->text().contains("HTTP status 404"),
+                     qPrintable(form.LblResponse->text()));
+    }
+
     void lineBreaksInTheConnectionStringAreIgnored()
     {
         TestService service;
@@ -282,6 +382,11 @@ private slots:
         QVERIFY(form.startupRetryTimer()->isActive());
         QCOMPARE(form.startupRetryTimer()->interval(), Form1::kStartupRetryMs);
         QVERIFY(form.isVisible()); // a first start shows where it stands
+        // ... readable in the window, with the time of the next try.
+        QVERIFY(form.LblResponse->isVisible());
+        static const QRegularExpression when("\\(dicoba lagi pukul \\d\\d:\\d\\d:\\d\\d\\)$");
+        QVERIFY2(when.match(form.LblResponse->text()).hasMatch(),
+                 qPrintable(form.LblResponse->text()));
 
         TestService service; // the network is back
         service.store().createCompany("Toko", "AA:BB:CC:00:00:08", "1",

@@ -20,6 +20,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <map>
+
 namespace {
 
 void doubleClick(QWidget* widget)
@@ -152,6 +154,28 @@ private slots:
         QVERIFY(!form.Check1->isHidden());
         QCOMPARE(form.Check1->text(), QString("Stop Error"));
         doubleClick(form.Frame1);
+        QVERIFY(form.Check1->isHidden());
+    }
+
+    // The labels pass a double-click on to the panel under them; it is still not the panel's.
+    void doubleClickOnThePanelsChildrenLeavesStopError_data()
+    {
+        QTest::addColumn<QString>("child");
+        for (const char* name :
+             {"Label1", "Label3", "Label4", "Label5", "Label6", "Image2", "LblResponse", "Label7"})
+            QTest::newRow(name) << QString::fromLatin1(name);
+    }
+    void doubleClickOnThePanelsChildrenLeavesStopError()
+    {
+        QFETCH(QString, child);
+        Form1 form;
+        form.show();
+        form.Frame1->show();
+        const std::map<QString, QWidget*> children = {
+            {"Label1", form.Label1},           {"Label3", form.Label3}, {"Label4", form.Label4},
+            {"Label5", form.Label5},           {"Label6", form.Label6}, {"Image2", form.Image2},
+            {"LblResponse", form.LblResponse}, {"Label7", form.Label7}};
+        doubleClick(children.at(child));
         QVERIFY(form.Check1->isHidden());
     }
 

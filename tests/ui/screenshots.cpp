@@ -1,20 +1,28 @@
-// Renders the agent's windows to PNG files (docs/screenshots) the way Qt paints them, with
-// made-up account data and no service: the windows are filled through their own entry points
-// wherever those need no network.
+// Pictures the agent's windows for docs/screenshots as a user sees them: real top-level windows
+// on an X server with a window manager, taken from the screen with their frames and title bars.
+// Made-up account data, no service: the windows are filled through their own entry points
+// wherever those need no network; the failed start-up is a real one against a closed port.
 //
-//   tallyframe_screenshots <output folder>
+//   tallyframe_screenshots <output folder>      (run by scripts/screenshots.sh)
+#include "app/AppControl.h"
 #include "app/ProfileState.h"
+#include "service/ServiceConfig.h"
 #include "ui/Dialogs.h"
 #include "ui/Form1.h"
+#include "ui/Form2.h"
 #include "ui/FrmAkun.h"
 #include "ui/FrmConn.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QLabel>
 #include <QPixmap>
 #include <QPlainTextEdit>
-#include <QTextStream>
+#include <QScreen>
+#include <QTcpServer>
+#include <QThread>
+#include <QTimer>
 #include <QWidget>
 
 #include <cstdio>
@@ -25,18 +33,42 @@ QString g_outDir;
 QString g_nextName;
 int g_failures = 0;
 
-void settle()
+// Lets the window manager frame the window and Qt paint it.
+void settle(QWidget* window)
 {
-    for (int i = 0; i < 5; ++i)
-        QApplication::processEvents();
+    QDeadlineTimer deadline(10000);
+    while (!deadline.hasExpired() && window->frameGeometry() == window->geometry()) {
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(20);
+    }
+    QDeadlineTimer active(2000); // a focused window's title bar, as the user has it
+    while (!active.hasExpired() && !window->isActiveWindow()) {
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(20);
+    }
+    QDeadlineTimer paint(400);
+    while (!paint.hasExpired()) {
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(20);
+    }
 }
 
 void save(QWidget* window, const QString& name)
 {
     window->show();
-    settle();
+    window->raise();
+    window->activateWindow();
+    settle(window);
     const QString path = QDir(g_outDir).filePath(name + QStringLiteral(".png"));
-    const QPixmap picture = window->grab();
+    if (window->frameGeometry() == window->geometry()) {
+        std::fprintf(stderr, "%s: no window manager framed the window\n", qPrintable(name));
+        ++g_failures;
+        return;
+    }
+    // From the screen, so that the frame and the caption the window manager drew are in it.
+    const QRect frame = window->frameGeometry();
+    const QPixmap picture =
+        window->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
     if (picture.isNull() || !picture.save(path)) {
         std::fprintf(stderr, "could not write %s\n", qPrintable(path));
         ++g_failures;
@@ -62,15 +94,28 @@ public:
     }
 };
 
+// A loopback port where nothing listens: the service is down.
+QString closedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return QStringLiteral("http://127.0.0.1:%1").arg(port);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Q17 Tallyframe"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Q17 Tallyframe"));
+    SetUpApplication();
     if (argc < 2) {
         std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);
+        return 2;
+    }
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+        std::fprintf(stderr, "needs an X server with a window manager (scripts/screenshots.sh)\n");
         return 2;
     }
     g_outDir = QString::fromLocal8Bit(argv[1]);
@@ -80,6 +125,19 @@ int main(int argc, char* argv[])
     }
     CaptureDialogs dialogs;
     Dialogs::install(&dialogs);
+    qputenv("TALLYFRAME_DEVICE_NAME", "00:1A:2B:3C:4D:5E");
+
+    {
+        // A first start while the service cannot be reached: the window says why and when it
+        // tries again.
+        Form1 failed; // its links show the build's service address
+        qputenv("TALLYFRAME_SERVICE_URL", closedPort().toUtf8());
+        failed.Tampil();
+        failed.startupRetryTimer()->stop();
+        save(&failed, QStringLiteral("startup-failed"));
+        qunsetenv("TALLYFRAME_SERVICE_URL");
+        ProfileState::instance().reset();
+    }
 
     ProfileState& profile = ProfileState::instance();
     profile.CompanyName = QStringLiteral("Toko Maju Jaya");
@@ -88,7 +146,7 @@ int main(int argc, char* argv[])
 
     // The main window as it stands after a successful start: idle panel, connected.
     Form1 main;
-    main.setWindowTitle(QStringLiteral("Q17 Tallyframe - Versi 1.0.0"));
+    main.setWindowTitle(QStringLiteral("Q17 Tallyframe - Versi ") + ServiceConfig::versionText());
     main.Label7->setText(profile.CompanyName);
     main.setTxtRs(QStringLiteral("Welcome ") + profile.CompanyName +
                   QStringLiteral("...\r\nNothing is impossible ^_^"));
@@ -100,14 +158,37 @@ int main(int argc, char* argv[])
     g_nextName = QStringLiteral("account-update");
     FrmAkun::instance().UpdtAccount();
 
-    FrmConn connection;
-    connection.setConnectionString(
-        QStringLiteral("DRIVER={PostgreSQL Unicode};SERVER=192.168.1.10;DATABASE=penjualan;"
-                       "UID=kasir;PASSWORD=rahasia;PORT=5432\r\n;OPTION=;STMT=;\r\n"));
-    save(&connection, QStringLiteral("connection"));
+    {
+        FrmConn connection(&main);
+        connection.setConnectionString(
+            QStringLiteral("DRIVER={PostgreSQL Unicode};SERVER=192.168.1.10;DATABASE=penjualan;"
+                           "UID=kasir;PASSWORD=rahasia;PORT=5432\r\n;OPTION=;STMT=;\r\n"));
+        save(&connection, QStringLiteral("connection"));
+    }
+    {
+        // A device the service holds no string for yet.
+        FrmConn connection(&main);
+        connection.setConnectionString({});
+        save(&connection, QStringLiteral("connection-empty"));
+    }
 
     g_nextName = QStringLiteral("about");
     main.mnuTtg_Click();
+
+    // A small box of the program's own, as the connection test shows it.
+    QTimer::singleShot(0, [] {
+        if (QWidget* box = QApplication::activeModalWidget()) {
+            save(box, QStringLiteral("test-connection-box"));
+            box->close();
+        }
+    });
+    WidgetDialogs().messageBox(QStringLiteral("Connected!"), Dialogs::Information,
+                               QStringLiteral("Test Koneksi"));
+
+    {
+        Form2 consent(&main);
+        save(&consent, QStringLiteral("consent"));
+    }
 
     delete FrmAkun::existing();
     Dialogs::install(nullptr);

@@ -221,6 +221,27 @@ private slots:
             QTEST(run.apiKey, "apiKey");
     }
 
+    // Enter sends the window's one request from either box, and presses a focused button.
+    void enterPressesTheButton_data()
+    {
+        QTest::addColumn<int>("target"); // 0 name box, 1 number box, 2 the button
+        QTest::newRow("in the name box") << 0;
+        QTest::newRow("in the number box") << 1;
+        QTest::newRow("on the button") << 2;
+    }
+    void enterPressesTheButton()
+    {
+        QFETCH(int, target);
+        const Run run = drive(Entry::MnuPerbarui, [target](FrmAkun* f) {
+            f->TxtCompany->clear(); // the click refuses an empty name: it shows it was pressed
+            QWidget* const widgets[] = {f->TxtCompany, f->TxtWA, f->Command1};
+            widgets[target]->setFocus();
+            QTest::keyClick(widgets[target], Qt::Key_Return);
+        });
+        QVERIFY(run.opened);
+        QCOMPARE(m_dialogs->messages(), QStringList{QStringLiteral("Nama Usaha harus diisi")});
+    }
+
     void emptyFieldsAreRefused_data()
     {
         QTest::addColumn<Entry>("entry");

@@ -9,11 +9,14 @@
 #include "ui/FrmTtg.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -304,6 +307,35 @@ private slots:
         QCOMPARE(iconKey, m_form->windowIcon().cacheKey());
         QVERIFY(!m_form->windowIcon().isNull());
         QCOMPARE(licensee, QString());
+    }
+
+    // The real boxes show what the service or a driver wrote, markup and all, as text.
+    void realBoxesShowMarkupAsText_data()
+    {
+        QTest::addColumn<bool>("yesNo");
+        QTest::newRow("message box") << false;
+        QTest::newRow("yes/no box") << true;
+    }
+    void realBoxesShowMarkupAsText()
+    {
+        QFETCH(bool, yesNo);
+        const QString text = QStringLiteral("Toko <b>Promo</b> <i>tutup</i>");
+        QString shown;
+        Qt::TextFormat format = Qt::AutoText;
+        QTimer::singleShot(0, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                shown = box->text();
+                format = box->textFormat();
+                box->reject();
+            }
+        });
+        WidgetDialogs real;
+        if (yesNo)
+            QVERIFY(!real.askYesNo(text, Dialogs::NoIcon, QStringLiteral("Uninstall Aplikasi")));
+        else
+            real.messageBox(text, Dialogs::Critical, QStringLiteral("Edit ConnectionString"));
+        QCOMPARE(shown, text);
+        QCOMPARE(format, Qt::PlainText);
     }
 };
 

@@ -173,6 +173,56 @@ private slots:
         QVERIFY(m_dialogs->messages().isEmpty());
     }
 
+    // An empty box shows, greyed, the forms of a connection string that the README gives as
+    // working; the box itself stays as empty as the service's answer.
+    void emptyBoxShowsTheWorkingForms()
+    {
+        const auto company = store().createCompany(QStringLiteral("Toko"), kDevice, {}, {});
+        ProfileState::instance().ApiKey = company.apiKey;
+        QString placeholder;
+        const Opened opened =
+            open([&placeholder](FrmConn* f) { placeholder = f->TxtConnStr->placeholderText(); });
+        QVERIFY(opened.shown);
+        QCOMPARE(opened.loadedText, QString());
+        QFile readme(qEnvironmentVariable("TALLYFRAME_SOURCE_DIR") + QStringLiteral("/README.md"));
+        QVERIFY(readme.open(QIODevice::ReadOnly));
+        const QString documented = QString::fromUtf8(readme.readAll());
+        const QStringList forms = placeholder.split(QLatin1Char('\n'));
+        QCOMPARE(forms.size(), 2);
+        QVERIFY(forms[0].startsWith(QLatin1String("DRIVER={SQLite3};")));
+        QVERIFY(forms[1].startsWith(QLatin1String("DRIVER={PostgreSQL Unicode};")));
+        for (const QString& form : forms)
+            QVERIFY2(documented.contains(QLatin1Char('\n') + form + QLatin1Char('\n')),
+                     qPrintable(form));
+    }
+
+    // Enter presses the focused button; where no button has the focus it tests, which changes
+    // nothing (a save would also reset the start-up mode).
+    void enterPressesAButton_data()
+    {
+        QTest::addColumn<int>("target"); // 0 Test, 1 Simpan, 2 the window, 3 a guard limit
+        QTest::addColumn<QString>("title");
+        QTest::newRow("on Test") << 0 << "Test Koneksi Error: -2147467259";
+        QTest::newRow("on Simpan") << 1 << "Edit ConnectionString";
+        QTest::newRow("elsewhere") << 2 << "Test Koneksi Error: -2147467259";
+        QTest::newRow("after typing a limit") << 3 << "Test Koneksi Error: -2147467259";
+    }
+    void enterPressesAButton()
+    {
+        QFETCH(int, target);
+        QFETCH(QString, title);
+        const auto company = store().createCompany(QStringLiteral("Toko"), kDevice, {}, {});
+        ProfileState::instance().ApiKey = company.apiKey;
+        open([target](FrmConn* f) {
+            f->setConnectionString(QStringLiteral("DRIVER={Tallyframe No Such Driver};"));
+            QWidget* const widgets[] = {f->Command2, f->Command1, f, f->TxtTimeLimit};
+            widgets[target]->setFocus();
+            QTest::keyClick(widgets[target], Qt::Key_Return);
+        });
+        QCOMPARE(m_dialogs->messages().size(), 1);
+        QCOMPARE(m_dialogs->last(QStringLiteral("message"))->title, title);
+    }
+
     void loadWithoutServiceTellsWhy()
     {
         const EnvGuard down("TALLYFRAME_SERVICE_URL", refusingServiceUrl());
