@@ -111,7 +111,7 @@ FrmConn::FrmConn(QWidget* parent) : QDialog(parent)
     column->addWidget(TxtConnStr, 1);
     column->addLayout(buttons);
     column->addWidget(FraGuard);
-    resize(640, 400); // the working forms fit on their lines
+    resize(720, 400); // the working forms fit on their lines
 }
 
 bool FrmConn::Form_Load()

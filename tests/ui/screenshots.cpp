@@ -19,11 +19,14 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QTcpServer>
 #include <QThread>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 #include <cstdio>
 
@@ -33,24 +36,50 @@ QString g_outDir;
 QString g_nextName;
 int g_failures = 0;
 
-// Lets the window manager frame the window and Qt paint it.
-void settle(QWidget* window)
+// The window's frame as the window manager drew it: the window's own rectangle widened by the
+// frame extents the window manager published (Qt's own idea of the frame can lag behind).
+QRect frameOf(QWidget* window)
 {
-    QDeadlineTimer deadline(10000);
-    while (!deadline.hasExpired() && window->frameGeometry() == window->geometry()) {
+    QProcess xprop;
+    xprop.start(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(window->winId()),
+                                          QStringLiteral("_NET_FRAME_EXTENTS")});
+    xprop.waitForFinished(5000);
+    static const QRegularExpression extents(QStringLiteral("= (\\d+), (\\d+), (\\d+), (\\d+)"));
+    const auto m = extents.match(QString::fromUtf8(xprop.readAllStandardOutput()));
+    if (!m.hasMatch())
+        return {};
+    return window->geometry().adjusted(-m.captured(1).toInt(), -m.captured(3).toInt(),
+                                       m.captured(2).toInt(), m.captured(4).toInt());
+}
+
+void pause(int ms)
+{
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired()) {
         QApplication::processEvents(QEventLoop::AllEvents, 50);
         QThread::msleep(20);
     }
-    QDeadlineTimer active(2000); // a focused window's title bar, as the user has it
-    while (!active.hasExpired() && !window->isActiveWindow()) {
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
-        QThread::msleep(20);
+}
+
+// Lets the window manager frame and focus the window, and Qt paint it.
+QRect settle(QWidget* window)
+{
+    QRect frame;
+    for (int i = 0; i < 100 && frame.isNull(); ++i) {
+        pause(50);
+        if (window->windowHandle() && window->windowHandle()->isExposed())
+            frame = frameOf(window);
     }
-    QDeadlineTimer paint(400);
-    while (!paint.hasExpired()) {
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
-        QThread::msleep(20);
-    }
+    // A focused window's title bar, as the user has it when the window comes up. The window
+    // manager may hold focus back from a window that asks for it itself; a pager's request
+    // (what xdotool sends) it follows.
+    if (!frame.isNull())
+        QProcess::execute(QStringLiteral("xdotool"),
+                          {QStringLiteral("windowactivate"), QString::number(window->winId())});
+    for (int i = 0; i < 40 && !window->isActiveWindow(); ++i)
+        pause(50);
+    pause(400);
+    return frame.isNull() ? frame : frameOf(window);
 }
 
 void save(QWidget* window, const QString& name)
@@ -58,15 +87,14 @@ void save(QWidget* window, const QString& name)
     window->show();
     window->raise();
     window->activateWindow();
-    settle(window);
+    const QRect frame = settle(window);
     const QString path = QDir(g_outDir).filePath(name + QStringLiteral(".png"));
-    if (window->frameGeometry() == window->geometry()) {
+    if (frame.isNull()) {
         std::fprintf(stderr, "%s: no window manager framed the window\n", qPrintable(name));
         ++g_failures;
         return;
     }
     // From the screen, so that the frame and the caption the window manager drew are in it.
-    const QRect frame = window->frameGeometry();
     const QPixmap picture =
         window->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
     if (picture.isNull() || !picture.save(path)) {

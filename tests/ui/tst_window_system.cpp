@@ -48,18 +48,31 @@ QString captionOf(QWidget* window)
     return quoted.match(xprop(window->winId(), QStringLiteral("_NET_WM_NAME"))).captured(1);
 }
 
-// Waits until the window manager has framed the window, so that its frame is known.
+// The window's frame as the window manager drew it: the window's rectangle widened by the frame
+// extents the window manager published (Qt's own idea of the frame can lag behind); null until
+// the window manager has framed the window.
+QRect frameOf(QWidget* window)
+{
+    static const QRegularExpression extents(QStringLiteral("= (\\d+), (\\d+), (\\d+), (\\d+)"));
+    const auto m = extents.match(xprop(window->winId(), QStringLiteral("_NET_FRAME_EXTENTS")));
+    if (!m.hasMatch())
+        return {};
+    return window->geometry().adjusted(-m.captured(1).toInt(), -m.captured(3).toInt(),
+                                       m.captured(2).toInt(), m.captured(4).toInt());
+}
+
+// Waits until the window manager has framed the window.
 bool framed(QWidget* window)
 {
     if (!QTest::qWaitForWindowExposed(window))
         return false;
-    return QTest::qWaitFor([window] { return window->frameGeometry() != window->geometry(); });
+    return QTest::qWaitFor([window] { return !frameOf(window).isNull(); });
 }
 
 // The frame's centre may lie off the window's by the decorations (a title bar on top only).
 void verifyCentredOn(QWidget* window, const QRect& area)
 {
-    const QRect frame = window->frameGeometry();
+    const QRect frame = frameOf(window);
     const int slackX = frame.width() - window->width() + 2;
     const int slackY = frame.height() - window->height() + 2;
     const QPoint offset = frame.center() - area.center();
@@ -286,7 +299,7 @@ private slots:
 
         openThrough(window, form, dialogs, [&form](QWidget* w) {
             if (framed(w))
-                verifyCentredOn(w, form.frameGeometry());
+                verifyCentredOn(w, frameOf(&form));
             else
                 QFAIL(qPrintable(QStringLiteral("the window was never framed: %1 %2")
                                      .arg(xprop(w->winId(), QStringLiteral("_NET_FRAME_EXTENTS")),
