@@ -7,6 +7,8 @@
 #include <QStringEncoder>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace {
 
 // The characters outside Latin-1 that Windows-1252 has, at the values 0x80 to 0x9F.
@@ -96,6 +98,17 @@ QString decodeAnswer(const QByteArray& body)
     return decoded;
 }
 
+// No service writes control characters into a value, other than tabs and line breaks, nor the
+// bytes Windows-1252 leaves undefined: an answer with them is noise on the line, not a value
+// (taken as the company name, it had the agent poll for a company that does not exist).
+bool isText(const QString& text)
+{
+    return std::none_of(text.cbegin(), text.cend(), [](QChar c) {
+        const char16_t u = c.unicode();
+        return (u < 0x20 && u != u'\t' && u != u'\r' && u != u'\n') || (u >= 0x7F && u < 0xA0);
+    });
+}
+
 // The texts with which the look-ups themselves say no; a service may send them with any status.
 bool isProtocolText(const QString& text)
 {
@@ -103,8 +116,8 @@ bool isProtocolText(const QString& text)
            text.contains(QLatin1String("DeviceName not found"), Qt::CaseInsensitive);
 }
 
-// A look-up's answer is taken as the value itself, so an answer that is none (an error page)
-// must fail like a lost answer: taken as a value, an error page became the company name and
+// A look-up's answer is taken as the value itself, so an answer that is none (an error page,
+// noise) must fail like a lost answer: taken as a value, an error page became the company name and
 // the agent polled for a company that does not exist until restarted.
 QString lookupGet(const QString& url)
 {
@@ -114,6 +127,9 @@ QString lookupGet(const QString& url)
         throw TransportError(
             HttpTransport::DownloadFailed,
             QStringLiteral("The service answered with HTTP status %1.").arg(reply.status));
+    if (!isText(text))
+        throw TransportError(HttpTransport::DownloadFailed,
+                             QStringLiteral("The service's answer is not text."));
     return text;
 }
 

@@ -49,7 +49,7 @@ std::optional<QString> EnvelopeField(const QString& trimmed, const QString& name
 // Profile look-ups: the service's bare answer text, untouched (UTF-8, or Windows-1252 when the
 // bytes are not UTF-8). Throw TransportError, also for an answer that is no value: a status
 // other than 200 whose body is not one of the look-ups' own "Error..." or "DeviceName not found"
-// texts.
+// texts, or control characters other than tabs and line breaks.
 QString GetApiKey(const QString& deviceName);
 QString GetCompanyName(const QString& deviceName);
 QString GetTelp(const QString& deviceName, const QString& apiKey);

@@ -42,15 +42,21 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<bool>("isValue");
+        QTest::addColumn<QString>("value");
 
-        QTest::newRow("value") << 200 << QByteArray("Toko Maju") << true;
-        QTest::newRow("empty value") << 200 << QByteArray() << true;
-        QTest::newRow("non-ASCII value") << 200 << QByteArray("Caf\xc3\xa9 \xe6\x97\xa5") << true;
-        QTest::newRow("server error page") << 500 << QByteArray("Internal Server Error") << false;
-        QTest::newRow("not found page") << 404 << QByteArray("<html>404</html>") << false;
-        QTest::newRow("bad gateway") << 502 << QByteArray("Bad Gateway") << false;
-        QTest::newRow("random bytes") << 200 << QByteArray("\x8f\xff\x01Tok\xc3", 8) << false;
-        QTest::newRow("cut inside a character") << 200 << QByteArray("Caf\xc3") << false;
+        QTest::newRow("value") << 200 << QByteArray("Toko Maju") << true << "Toko Maju";
+        QTest::newRow("empty value") << 200 << QByteArray() << true << "";
+        QTest::newRow("non-ASCII value")
+            << 200 << QByteArray("Caf\xc3\xa9 \xe6\x97\xa5") << true << "Café 日";
+        QTest::newRow("server error page")
+            << 500 << QByteArray("Internal Server Error") << false << "";
+        QTest::newRow("not found page") << 404 << QByteArray("<html>404</html>") << false << "";
+        QTest::newRow("bad gateway") << 502 << QByteArray("Bad Gateway") << false << "";
+        QTest::newRow("random bytes") << 200 << QByteArray("\x8f\xff\x01Tok\xc3", 8) << false << "";
+        // Not UTF-8, so read as Windows-1252, the agent's own code page: never refused for that.
+        QTest::newRow("cut inside a character") << 200 << QByteArray("Caf\xc3") << true << "CafÃ";
+        QTest::newRow("undefined Windows-1252 byte")
+            << 200 << QByteArray("Toko\x81") << false << "";
     }
     void lookupsRefuseAnswersThatAreNoValue()
     {
@@ -69,7 +75,7 @@ private slots:
         };
         for (const auto& lookup : lookups) {
             if (isValue) {
-                QCOMPARE(lookup(), QString::fromUtf8(body));
+                QTEST(lookup(), "value");
                 continue;
             }
             try {
