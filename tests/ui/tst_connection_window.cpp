@@ -216,11 +216,17 @@ private slots:
         open([target](FrmConn* f) {
             f->setConnectionString(QStringLiteral("DRIVER={Tallyframe No Such Driver};"));
             QWidget* const widgets[] = {f->Command2, f->Command1, f, f->TxtTimeLimit};
+            if (target == 3)
+                f->ChkReadOnly->setChecked(true); // the limits are editable with the guard on
             widgets[target]->setFocus();
             QTest::keyClick(widgets[target], Qt::Key_Return);
         });
         QCOMPARE(m_dialogs->messages().size(), 1);
         QCOMPARE(m_dialogs->last(QStringLiteral("message"))->title, title);
+        if (target == 3) {
+            open([](FrmConn* f) { f->ChkReadOnly->setChecked(false); });
+            m_dialogs->shown.clear();
+        }
     }
 
     void loadWithoutServiceTellsWhy()
