@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# Runs the agent's report path and the native floor side by side on the same seeded table,
+# Runs the agent's report path and two native floors side by side on the same seeded table,
 # through SQLite's and PostgreSQL's ODBC drivers, each with and without the driver option that
-# keeps the driver from holding the whole result, and prints time, rows/s, peak RSS and the
-# ratio to the floor. See bench/README.md.
+# keeps the driver from holding the whole result, and prints time, rows/s, peak RSS, the ratio
+# to the text-fetch floor (the tightest) and to the typed floor, and the load average at the
+# time. See bench/README.md.
 #
 #   bench/run.sh                 100k and 1M rows, SQLite and PostgreSQL, best of 3
 #   bench/run.sh --short         100k rows, SQLite only, one run each (CI)
 #   bench/run.sh --idle [SECS]   an idle agent polling the reference service (default 120 s)
 #
-# Options: --rows "N ...", --drivers "sqlite pg", --repeat K, --no-build.
+# Options: --rows "N ...", --drivers "sqlite pg", --repeat K, --no-build, --utf16 (text fetched
+# as UTF-16 by the agent and the text floor), --options-only (only the runs with the driver
+# options that keep memory flat).
 # Environment: TALLYFRAME_BUILD_DIR (default build-bench), TALLYFRAME_BENCH_DIR (generated
 # data, default <build dir>/bench-data), TALLYFRAME_BENCH_SEED (default 20261207).
 set -euo pipefail
@@ -22,6 +25,8 @@ rows_list="100000 1000000"
 drivers="sqlite pg"
 repeat=3
 do_build=1
+utf16=0
+options_only=0
 idle=0
 idle_seconds=120
 
@@ -32,11 +37,13 @@ while [ $# -gt 0 ]; do
     --drivers) drivers=$2; shift ;;
     --repeat) repeat=$2; shift ;;
     --no-build) do_build=0 ;;
+    --utf16) utf16=1 ;;
+    --options-only) options_only=1 ;;
     --idle)
       idle=1
       if [ $# -gt 1 ] && [[ $2 =~ ^[0-9]+$ ]]; then idle_seconds=$2; shift; fi
       ;;
-    -h | --help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
   shift
@@ -44,6 +51,11 @@ done
 
 # The agent reads text as UTF-8 where the locale's character set is UTF-8, as on a desktop.
 export LC_ALL=${LC_ALL:-C.UTF-8}
+text_floor=(--text)
+if [ "$utf16" = 1 ]; then
+  export TALLYFRAME_TEXT_FETCH=utf16
+  text_floor=(--text --utf16)
+fi
 
 say() { printf 'bench: %s\n' "$*" >&2; }
 die() { printf 'bench: %s\n' "$*" >&2; exit 1; }
@@ -164,8 +176,8 @@ load_pg() { # rows
 variants() {
   for d in $drivers; do
     case "$d" in
-      sqlite) echo "sqlite|" ; echo "sqlite|StepAPI=1;" ;;
-      pg) echo "pg|" ; echo "pg|UseDeclareFetch=1;Fetch=10000;" ;;
+      sqlite) [ "$options_only" = 1 ] || echo "sqlite|"; echo "sqlite|StepAPI=1;" ;;
+      pg) [ "$options_only" = 1 ] || echo "pg|"; echo "pg|UseDeclareFetch=1;Fetch=10000;" ;;
       *) die "unknown driver $d (sqlite, pg)" ;;
     esac
   done
@@ -210,28 +222,50 @@ while IFS='|' read -r driver options; do
   fsha=$(grep '^raw' "$work/sink-check.port.log" | tail -1 | sed -n 's/.*sha1=//p')
   asha=$(field reply "$a" | sed -n 's/.*sha1=//p')
   [ -n "$asha" ] && [ "$asha" = "$fsha" ] || die "agent and floor documents differ on $driver $options ($asha vs $fsha)"
+  t=$("$floor_bin" "${text_floor[@]}" "$conn" "$sql" "$http_port" "$work/floor-spool.json") ||
+    die "text floor run failed on $driver"
+  tsha=$(field reply "$t" | sed -n 's/.*sha1=//p')
+  [ "$asha" = "$tsha" ] || die "agent and text floor documents differ on $driver $options ($asha vs $tsha)"
 done < <(variants)
-say "agent and floor write the same document (SHA-1 compared on $check_rows rows per driver)"
+say "agent and both floors write the same document (SHA-1 compared on $check_rows rows per driver)"
 
 start_sink "$work/sink.port"
-printf '%-8s %-7s %-32s %9s %10s %8s | %9s %10s %8s | %6s\n' rows driver options \
-  "agent s" "rows/s" "RSS MB" "floor s" "rows/s" "RSS MB" ratio
+load() { awk '{print $1}' /proc/loadavg; }
+min() { awk -v x="$1" -v y="$2" 'BEGIN {print (x < y) ? x : y}'; }
+max() { awk -v x="$1" -v y="$2" 'BEGIN {print (x > y) ? x : y}'; }
+printf '%-8s %-7s %-30s %8s %9s %7s | %8s %7s %6s | %8s %7s %6s | %s\n' rows driver options \
+  "agent s" "rows/s" "RSS MB" "text s" "RSS MB" ratio "typed s" "RSS MB" ratio "load 1m"
 for rows in $rows_list; do
   while IFS='|' read -r driver options; do
     conn=$(conn_for "$driver" "$options" "$rows")
     sql=$(sql_for "$driver" "$rows")
-    best_a=999999 best_f=999999 rss_a=0 rss_f=0
-    for _ in $(seq "$repeat"); do
-      a=$("$bench_bin" agent "$conn" "$sql" "http://127.0.0.1:$http_port") || die "agent run failed"
-      f=$("$floor_bin" "$conn" "$sql" "$raw_port") || die "floor run failed"
-      best_a=$(awk -v x="$(field seconds "$a")" -v y="$best_a" 'BEGIN {print (x < y) ? x : y}')
-      best_f=$(awk -v x="$(field seconds "$f")" -v y="$best_f" 'BEGIN {print (x < y) ? x : y}')
-      rss_a=$(awk -v x="$(field peak_rss_kb "$a")" -v y="$rss_a" 'BEGIN {print (x > y) ? x : y}')
-      rss_f=$(awk -v x="$(field peak_rss_kb "$f")" -v y="$rss_f" 'BEGIN {print (x > y) ? x : y}')
+    best_a=999999 best_t=999999 best_f=999999 rss_a=0 rss_t=0 rss_f=0 loads=""
+    for i in $(seq "$repeat"); do
+      # Alternated, so that a change in the machine's load falls on all three alike.
+      order="agent text typed"
+      [ $((i % 2)) = 0 ] && order="typed text agent"
+      loads="$loads${loads:+ }$(load)"
+      for what in $order; do
+        case $what in
+          agent)
+            a=$("$bench_bin" agent "$conn" "$sql" "http://127.0.0.1:$http_port") || die "agent run failed"
+            best_a=$(min "$(field seconds "$a")" "$best_a")
+            rss_a=$(max "$(field peak_rss_kb "$a")" "$rss_a") ;;
+          text)
+            t=$("$floor_bin" "${text_floor[@]}" "$conn" "$sql" "$http_port" "$work/floor-spool.json") ||
+              die "text floor run failed"
+            best_t=$(min "$(field seconds "$t")" "$best_t")
+            rss_t=$(max "$(field peak_rss_kb "$t")" "$rss_t") ;;
+          typed)
+            f=$("$floor_bin" "$conn" "$sql" "$raw_port") || die "floor run failed"
+            best_f=$(min "$(field seconds "$f")" "$best_f")
+            rss_f=$(max "$(field peak_rss_kb "$f")" "$rss_f") ;;
+        esac
+      done
     done
-    awk -v r="$rows" -v d="$driver" -v o="${options:-(default)}" -v a="$best_a" -v f="$best_f" \
-      -v ra="$rss_a" -v rf="$rss_f" 'BEGIN {
-        printf "%-8d %-7s %-32s %9.2f %10.0f %8.1f | %9.2f %10.0f %8.1f | %6.2f\n",
-          r, d, o, a, r / a, ra / 1024, f, r / f, rf / 1024, a / f }'
+    awk -v r="$rows" -v d="$driver" -v o="${options:-(default)}" -v a="$best_a" -v t="$best_t" \
+      -v f="$best_f" -v ra="$rss_a" -v rt="$rss_t" -v rf="$rss_f" -v l="$loads" 'BEGIN {
+        printf "%-8d %-7s %-30s %8.2f %9.0f %7.1f | %8.2f %7.1f %6.2f | %8.2f %7.1f %6.2f | %s\n",
+          r, d, o, a, r / a, ra / 1024, t, rt / 1024, a / t, f, rf / 1024, a / f, l }'
   done < <(variants)
 done
