@@ -66,6 +66,7 @@ private:
     // not know.
     using Form = char* (*)(const char* begin, const char* end, char* out);
     void writeConverted(JsonReportWriter& writer, unsigned short column, Form form);
+    bool writeTypedDateTime(JsonReportWriter& writer, unsigned short column, Kind kind);
     void writeText(JsonReportWriter& writer, unsigned short column, long pieceBytes);
     void writeBinary(JsonReportWriter& writer, unsigned short column);
     [[noreturn]] void fail(const char* what) const;
@@ -76,4 +77,5 @@ private:
     QByteArray m_piece;
     bool m_utf8 = false;
     qint64 m_rowLimit = 0;
+    bool m_typedDateTimes = false; // date-times fetched typed, where the driver's text is no truer
 };
