@@ -1,5 +1,6 @@
 // The report document as the agent writes it from a real SQLite database through ODBC, and the
 // failures of a run that never reach the service.
+#include "support/TestPostgres.h"
 #include "support/TestSupport.h"
 
 #include "pipeline/OdbcConnection.h"
@@ -12,15 +13,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <pwd.h>
-#include <unistd.h>
 
 class TestReportDocument : public QObject
 {
@@ -45,11 +41,9 @@ private:
     QByteArray documentFor(const QString& sql, const QString& title, const QString& fileName,
                            const QString& footer, const QString& connectionString = {});
     bool startPostgres(QString* why);
-    bool runAsPostgres(QStringList command, QString* why);
     QTemporaryDir m_dir;
     QString m_db;
-    QString m_pgBin, m_pgRoot, m_pgConnection;
-    int m_pgPort = 0;
+    std::unique_ptr<Postgres> m_pg;
 };
 
 void TestReportDocument::initTestCase()
@@ -333,62 +327,19 @@ void TestReportDocument::runFailures()
     QCOMPARE(QDir(ReportSpoolFolder()).entryList({"tallyframe-report-*"}, QDir::Files), {});
 }
 
-// A private PostgreSQL cluster in the test's folder, on a free loopback port. As root it runs as
-// the postgres account, which PostgreSQL insists on.
-bool TestReportDocument::runAsPostgres(QStringList command, QString* why)
-{
-    if (::geteuid() == 0)
-        command = QStringList{QStringLiteral("runuser"), QStringLiteral("-u"),
-                              QStringLiteral("postgres"), QStringLiteral("--")} +
-                  command;
-    QProcess process;
-    process.setWorkingDirectory(m_pgRoot);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(command.takeFirst(), command);
-    if (process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit &&
-        process.exitCode() == 0)
-        return true;
-    *why = command.join(QLatin1Char(' ')) + QStringLiteral(": ") +
-           QString::fromLocal8Bit(process.readAll()).trimmed();
-    return false;
-}
-
 bool TestReportDocument::startPostgres(QString* why)
 {
-    if (!m_pgConnection.isEmpty())
+    if (m_pg)
         return true;
-    const QStringList versions =
-        QDir(QStringLiteral("/usr/lib/postgresql")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    if (versions.isEmpty() || !QSqlDatabase::isDriverAvailable(QStringLiteral("QODBC"))) {
-        *why = QStringLiteral("PostgreSQL is not installed (postgresql, odbc-postgresql)");
+    const QString bin = postgresBinaries();
+    if (bin.isEmpty()) {
+        *why = QStringLiteral("PostgreSQL's programs are not installed");
         return false;
     }
-    m_pgBin = QStringLiteral("/usr/lib/postgresql/") + versions.last() + QStringLiteral("/bin");
-    m_pgRoot = m_dir.filePath(QStringLiteral("pg"));
-    QDir().mkpath(m_pgRoot + QStringLiteral("/sock"));
-    if (::geteuid() == 0) {
-        const passwd* account = ::getpwnam("postgres");
-        if (!account) {
-            *why = QStringLiteral("running as root, but there is no postgres account");
-            return false;
-        }
-        for (const QString& path : {m_dir.path(), m_pgRoot, m_pgRoot + QStringLiteral("/sock")})
-            ::chown(QFile::encodeName(path).constData(), account->pw_uid, account->pw_gid);
-    }
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    m_pgPort = probe.serverPort();
-    probe.close();
-    const QString port = QString::number(m_pgPort);
-    if (!runAsPostgres({m_pgBin + "/initdb", "-D", m_pgRoot + "/data", "-U", "report", "-E", "UTF8",
-                        "--no-locale", "-A", "trust"},
-                       why) ||
-        !runAsPostgres(
-            {m_pgBin + "/pg_ctl", "-D", m_pgRoot + "/data", "-l", m_pgRoot + "/log", "-w", "-o",
-             "-p " + port + " -c listen_addresses=127.0.0.1 -c fsync=off -k " + m_pgRoot + "/sock",
-             "start"},
-            why))
-        return false;
+    // The cluster may belong to the postgres account, which must reach its folder.
+    QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                            QFile::ExeGroup | QFile::ExeOther);
+    auto pg = std::make_unique<Postgres>(bin, m_dir.filePath(QStringLiteral("pg")));
     const QString script = QStringLiteral(
         "ALTER DATABASE postgres SET timezone = 'UTC';"
         "CREATE TABLE awkward (id int, d date, ts timestamp, tz timestamptz, tm time, "
@@ -399,23 +350,18 @@ bool TestReportDocument::startPostgres(QString* why)
         "(2, '2024-02-29', '2024-02-29 23:59:59', '2024-02-29 23:59:59.999+00', '10:15:00.25', "
         "0.1, 0.1, 12.50, false),"
         "(3, NULL, NULL, NULL, NULL, '-Infinity', 1, -3, NULL);");
-    if (!runAsPostgres({m_pgBin + "/psql", "-X", "-q", "-v", "ON_ERROR_STOP=1", "-h", "127.0.0.1",
-                        "-p", port, "-U", "report", "-d", "postgres", "-c", script},
-                       why))
+    if (!pg->prepare(why) || !pg->psql(QStringLiteral("postgres"), script, why)) {
+        pg->stop();
         return false;
-    m_pgConnection = QStringLiteral("DRIVER={PostgreSQL Unicode};Server=127.0.0.1;Port=") + port +
-                     QStringLiteral(";Database=postgres;Uid=report;Pwd=;");
+    }
+    m_pg = std::move(pg);
     return true;
 }
 
 void TestReportDocument::cleanupTestCase()
 {
-    if (!m_pgConnection.isEmpty()) {
-        QString ignored;
-        runAsPostgres(
-            {m_pgBin + "/pg_ctl", "-D", m_pgRoot + "/data", "-m", "immediate", "-w", "stop"},
-            &ignored);
-    }
+    if (m_pg)
+        m_pg->stop();
 }
 
 void TestReportDocument::postgres_data()
@@ -459,7 +405,8 @@ void TestReportDocument::postgres()
     qputenv("TALLYFRAME_TEXT_FETCH", fetch);
     QFETCH(QString, sql);
     QFETCH(QByteArray, expected);
-    const QByteArray written = documentFor(sql, {}, {}, QStringLiteral("F"), m_pgConnection);
+    const QByteArray written = documentFor(sql, {}, {}, QStringLiteral("F"),
+                                           m_pg->connectionString(QStringLiteral("postgres")));
     if (written != expected)
         qWarning("%s", written.constData());
     QCOMPARE(written, expected);
