@@ -11,7 +11,7 @@ packages=(
   qt6-base-dev qt6-httpserver-dev qt6-websockets-dev
   libqt6sql6-odbc libqt6sql6-sqlite unixodbc-dev
   libsqliteodbc sqlite3 odbc-postgresql postgresql libsodium-dev
-  fonts-dejavu-core xvfb xauth
+  fonts-dejavu-core xvfb xauth openbox x11-utils
 )
 . "$root/scripts/packages.sh"
 ensure_packages "${packages[@]}"
