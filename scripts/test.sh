@@ -9,8 +9,10 @@ cmake_args=()
 if [ "${1:-}" = "--sanitize" ]; then
   build_dir=build-asan
   cmake_args+=(-DTALLYFRAME_SANITIZE=ON)
-  # The ODBC driver manager and the drivers it loads keep caches for the process's life.
-  export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+  # Leaks are reported; only the caches that the ODBC driver manager and the drivers it loads
+  # keep for the process's life are suppressed (scripts/lsan.supp).
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+  export LSAN_OPTIONS=suppressions=$root/scripts/lsan.supp:print_suppressions=0
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 fi
 "$root/scripts/setup.sh" "$build_dir" "${cmake_args[@]}"
