@@ -180,6 +180,29 @@ void TallyServer::addRoute(const QString& path, Faults faults, Handler handler)
     });
 }
 
+void TallyServer::enableFaultControl()
+{
+    addRoute("/api/_faults", Faults::Exempt, [this](const QHttpServerRequest& request) {
+        if (request.method() != QHttpServerRequest::Method::Post)
+            return HttpReply::text("Error: method not allowed", 405);
+        const FormFields form = FormFields::parse(request.body(), FormFields::Charset::Utf8);
+        FaultConfig faults;
+        bool rateOk = false, seedOk = false, delayOk = false;
+        faults.rate = form.value("rate").toDouble(&rateOk);
+        faults.seed = form.value("seed").toUInt(&seedOk);
+        faults.delaySeconds = form.value("delay").toInt(&delayOk);
+        QString error;
+        if (!rateOk || !seedOk || !delayOk || faults.rate < 0.0 || faults.rate > 1.0)
+            return HttpReply::text("Error: rate, seed and delay must be numbers", 400);
+        if (!form.value("kinds").isEmpty() &&
+            !FaultConfig::parseKinds(form.value("kinds"), &faults.kinds, &error))
+            return HttpReply::text("Error: " + error, 400);
+        if (!setFaults(faults))
+            return HttpReply::text("Error: " + m_error, 403);
+        return HttpReply::text("ok");
+    });
+}
+
 void TallyServer::count(const QString& key, qint64 by)
 {
     m_stats[key] += by;
@@ -189,7 +212,8 @@ void TallyServer::dispatch(const QHttpServerRequest& request, QHttpServerRespond
                            Faults faults, const Handler& handler)
 {
     const QString path = request.url().path();
-    if (path.startsWith(QLatin1String("/api/")))
+    // The agent's traffic; the counters' and the fault mode's own endpoints are not part of it.
+    if (path.startsWith(QLatin1String("/api/")) && !path.startsWith(QLatin1String("/api/_")))
         count("api_requests");
     const FaultKind fault =
         faults == Faults::Exempt ? FaultKind::None : m_faults.draw(faults == Faults::ApplyToPoll);

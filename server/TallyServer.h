@@ -46,6 +46,10 @@ public:
     QMap<QString, qint64> stats() const;
     QString statsText() const;
 
+    // Lets POST /api/_faults (rate, kinds, seed, delay as form fields) set the fault mode: for
+    // tests of builds that cannot run the service in their own process (the Windows build).
+    void enableFaultControl();
+
 private:
     using Handler = std::function<HttpReply(const QHttpServerRequest&)>;
     enum class Faults

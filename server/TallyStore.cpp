@@ -13,6 +13,12 @@
 
 Q_LOGGING_CATEGORY(lcStore, "tallyframe.server.store", QtInfoMsg)
 
+#ifdef Q_OS_WIN
+// Windows builds (the agent's tests there) have no Qt SQLite driver: they reach the same file
+// through the SQLite ODBC driver, whose connection string the test support knows how to write.
+QString sqliteConnectionString(const QString& path);
+#endif
+
 namespace {
 
 QAtomicInteger<quint64> connectionCounter;
@@ -74,6 +80,19 @@ TallyStore::Request requestFrom(const QSqlQuery& query)
     request.modified = fromMs(query.value(9));
     request.token = query.value(10).toString();
     return request;
+}
+
+// The row id of the row the query inserted. Qt's ODBC driver does not know how to ask SQLite;
+// SQLite keeps it per connection.
+qint64 insertedId(const QSqlQuery& query, const QSqlDatabase& db)
+{
+    const QVariant id = query.lastInsertId();
+    if (id.isValid())
+        return id.toLongLong();
+    QSqlQuery ask(db);
+    return ask.exec(QStringLiteral("SELECT last_insert_rowid()")) && ask.next()
+               ? ask.value(0).toLongLong()
+               : 0;
 }
 
 TallyStore::Report reportFrom(const QSqlQuery& query)
@@ -145,12 +164,19 @@ bool TallyStore::open(QString* error)
             QFile::setPermissions(dbPath + suffix, ownerOnlyFile);
     }
 
+#ifdef Q_OS_WIN
+    QSqlDatabase db = QSqlDatabase::contains(m_connectionName)
+                          ? QSqlDatabase::database(m_connectionName, false)
+                          : QSqlDatabase::addDatabase("QODBC", m_connectionName);
+    db.setDatabaseName(sqliteConnectionString(m_dataDir + "/service.db") + "Timeout=5000;");
+#else
     QSqlDatabase db = QSqlDatabase::contains(m_connectionName)
                           ? QSqlDatabase::database(m_connectionName, false)
                           : QSqlDatabase::addDatabase("QSQLITE", m_connectionName);
     db.setDatabaseName(dbPath);
     // The admin commands of the executable may write while a server runs on the same folder.
     db.setConnectOptions("QSQLITE_BUSY_TIMEOUT=5000");
+#endif
     if (!db.open())
         return fail(
             QStringLiteral("cannot open %1: %2").arg(db.databaseName(), db.lastError().text()));
@@ -321,7 +347,7 @@ TallyStore::Company TallyStore::createCompany(const QString& name, const QString
                      " app_hide) VALUES (?, ?, ?, ?, ?, ?, ?)",
                      {name, nameKey(name), company.apiKey, telp, connStr, deviceName, appHide});
     if (query)
-        company.id = query->lastInsertId().toLongLong();
+        company.id = insertedId(*query, database());
     return company;
 }
 
@@ -340,7 +366,7 @@ qint64 TallyStore::queueRequest(qint64 companyId, const QString& sql, const QStr
     auto query = run("INSERT INTO requests (company_id, sql, file_name, title, created, token)"
                      " VALUES (?, ?, ?, ?, ?, ?)",
                      {companyId, sql, fileName, title, nowMs(), newApiKey()});
-    return query ? query->lastInsertId().toLongLong() : 0;
+    return query ? insertedId(*query, database()) : 0;
 }
 
 std::optional<TallyStore::Request> TallyStore::requestWhere(const QString& condition,
@@ -454,7 +480,7 @@ qint64 TallyStore::addReport(const Report& info, const QList<QByteArrayView>& pi
         db.rollback();
         return fail(QStringLiteral("cannot record the report"));
     }
-    const qint64 id = query->lastInsertId().toLongLong();
+    const qint64 id = insertedId(*query, database());
     query.reset();
 
     // The row becomes visible only together with a complete file.

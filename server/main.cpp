@@ -232,8 +232,11 @@ int main(int argc, char* argv[])
                                        "KEYFILE");
     const QCommandLineOption versionOption("version", "publish: the version the signature names.",
                                            "X.Y.Z");
+    const QCommandLineOption controlOption(
+        "fault-control", "Lets POST /api/_faults change the fault mode (tests; loopback only).");
     parser.addOptions({listenOption, portOption, dataOption, rateOption, faultsOption, delayOption,
-                       seedOption, maxBodyOption, maxConnectionsOption, keyOption, versionOption});
+                       seedOption, maxBodyOption, maxConnectionsOption, keyOption, versionOption,
+                       controlOption});
     parser.addPositionalArgument("command",
                                  "add-company, queue, publish or keygen, with its arguments.",
                                  "[command args...]");
@@ -308,6 +311,11 @@ int main(int argc, char* argv[])
     TallyServer server(dataDir);
     server.setLimits(limits);
     server.setFaults(faults);
+    if (parser.isSet(controlOption)) {
+        if (!address.isLoopback())
+            return fail("--fault-control is only available on a loopback address");
+        server.enableFaultControl();
+    }
     if (!server.listen(address, quint16(port)))
         return fail(server.errorString());
     quitOnSignals(app);

@@ -9,6 +9,10 @@
 #include <QSqlQuery>
 #include <QSqlResult>
 
+#ifdef Q_OS_WIN
+// The ODBC headers of Windows rely on its base types without including them.
+#include <windows.h>
+#endif
 #include <sql.h>
 #include <sqlext.h>
 

@@ -1,9 +1,10 @@
 // Device identity on Windows: the first record of the IP Helper adapter list.
 #include "DeviceIdentity.h"
 
-#include <iphlpapi.h>
-#include <windows.h>
+// Winsock before windows.h (which would pull in the old winsock), and both before the IP Helper.
 #include <winsock2.h>
+#include <windows.h>
+#include <iphlpapi.h>
 
 #include <vector>
 

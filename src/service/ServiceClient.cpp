@@ -4,6 +4,7 @@
 #include "HttpTransport.h"
 #include "ServiceConfig.h"
 
+#include <QStringDecoder>
 #include <QStringEncoder>
 #include <QUrl>
 
@@ -24,6 +25,7 @@ const struct
     {0x0153, 0x9C}, {0x017E, 0x9E}, {0x0178, 0x9F},
 };
 
+#ifndef Q_OS_WIN
 // Windows-1252 values of U+0080..U+FFFF characters outside Latin-1 that the code page has.
 int windows1252Value(char32_t cp)
 {
@@ -35,6 +37,7 @@ int windows1252Value(char32_t cp)
     }
     return '?';
 }
+#endif
 
 // The character of a Windows-1252 byte from 0x80 to 0x9F; the five bytes the code page leaves
 // undefined stand for the control characters of the same value, as Windows decodes them.
@@ -53,8 +56,12 @@ int codePageValue(char32_t cp)
 {
 #ifdef Q_OS_WIN
     QStringEncoder encoder(QStringConverter::System, QStringConverter::Flag::Stateless);
-    const QByteArray bytes = encoder.encode(QString::fromUcs4(&cp, 1));
-    if (encoder.hasError() || bytes.isEmpty())
+    const QString character = QString::fromUcs4(&cp, 1);
+    const QByteArray bytes = encoder.encode(character);
+    // The system's conversion maps a character the code page lacks to a look-alike ("best
+    // fit": a macron a becomes a): only a value that converts back to it is its own.
+    if (encoder.hasError() || bytes.isEmpty() ||
+        QString(QStringDecoder(QStringConverter::System).decode(bytes)) != character)
         return '?';
     int value = 0;
     for (const char b : bytes)

@@ -3,7 +3,6 @@
 #include "support/CannedHttpServer.h"
 #include "support/TestSupport.h"
 
-#include "TallyServer.h"
 #include "TallyStore.h"
 #include "app/ProfileState.h"
 #include "service/HttpTransport.h"

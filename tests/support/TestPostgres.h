@@ -9,9 +9,11 @@
 #include <QStringList>
 #include <QTcpServer>
 
+#ifndef Q_OS_WIN
 #include <pwd.h>
 #include <sys/types.h>
 #include <unistd.h>
+#endif
 
 inline int freePort()
 {
@@ -20,9 +22,13 @@ inline int freePort()
     return probe.serverPort();
 }
 
-// The newest installed PostgreSQL's programs, or the empty text.
+// The newest installed PostgreSQL's programs, or the empty text. A Windows build cannot run
+// them (under Wine they are the Linux ones).
 inline QString postgresBinaries()
 {
+#ifdef Q_OS_WIN
+    return {};
+#endif
     const QStringList found = QDir(QStringLiteral("/usr/lib/postgresql"))
                                   .entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
     for (auto it = found.crbegin(); it != found.crend(); ++it) {
@@ -52,6 +58,7 @@ public:
         if (!pw.open(QIODevice::WriteOnly) || pw.write(kPassword) < 0)
             return fail(error, "cannot write the password file");
         pw.close();
+#ifndef Q_OS_WIN
         if (::geteuid() == 0) {
             const passwd* account = ::getpwnam("postgres");
             if (!account)
@@ -63,6 +70,7 @@ public:
                     return fail(error, "cannot hand " + path + " to postgres");
             }
         }
+#endif
         if (!run({m_bin + "/initdb", "-D", m_root + "/data", "-U", kUser, "-E", "UTF8",
                   "--no-locale", "--auth=scram-sha-256", "--pwfile=" + m_root + "/pgpass"},
                  120, error))

@@ -1,12 +1,72 @@
 #include "TestSupport.h"
 
-#include "TallyServer.h"
-#include "TallyStore.h"
-
+#include <QDir>
+#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTest>
+
+#ifdef Q_OS_WIN
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QUrlQuery>
+
+#include <windows.h>
+#endif
+
+namespace {
+
+// Runs statements on an SQLite file, through the Qt driver where there is one.
+void runOnSqliteFile(const QString& path, const QStringList& statements)
+{
+    const QString name = QStringLiteral("fixture-") + path;
+    {
+#ifdef Q_OS_WIN
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), name);
+        db.setDatabaseName(sqliteConnectionString(path) + QStringLiteral("Timeout=5000;"));
+#else
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+#endif
+        if (!db.open())
+            qFatal("cannot open %s: %s", qPrintable(path), qPrintable(db.lastError().text()));
+        QSqlQuery query(db);
+        for (const QString& statement : statements) {
+            if (!query.exec(statement))
+                qFatal("fixture statement failed: %s: %s", qPrintable(statement),
+                       qPrintable(query.lastError().text()));
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
+#ifdef Q_OS_WIN
+// Wine's own conversions between its drive letters and Unix paths; absent on real Windows.
+template <typename Fn> Fn wineFunction(const char* name)
+{
+    const FARPROC proc = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name);
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(proc));
+}
+
+QString windowsPathOf(const QString& unixPath)
+{
+    using ToDos = WCHAR*(CDECL*)(LPCSTR);
+    static const auto toDos = wineFunction<ToDos>("wine_get_dos_file_name");
+    if (!toDos)
+        return unixPath;
+    WCHAR* dos = toDos(unixPath.toLocal8Bit().constData());
+    if (!dos)
+        return unixPath;
+    const QString path = QDir::fromNativeSeparators(QString::fromWCharArray(dos));
+    HeapFree(GetProcessHeap(), 0, dos);
+    return path;
+}
+#endif
+
+} // namespace
 
 ScriptedDialogs::ScriptedDialogs()
 {
@@ -61,6 +121,97 @@ const ScriptedDialogs::Shown* ScriptedDialogs::last(const QString& kind) const
     return nullptr;
 }
 
+#ifdef Q_OS_WIN
+namespace {
+QByteArray serviceCall(const QString& url, const QByteArray* form)
+{
+    QNetworkAccessManager network;
+    QNetworkRequest request{QUrl(url)};
+    request.setHeader(QNetworkRequest::ContentTypeHeader, "application/x-www-form-urlencoded");
+    QNetworkReply* reply = form ? network.post(request, *form) : network.get(request);
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    const QByteArray body = reply->error() == QNetworkReply::NoError ? reply->readAll() : "";
+    delete reply;
+    return body;
+}
+} // namespace
+
+bool TallyServer::setFaults(const FaultConfig& faults)
+{
+    QUrlQuery form;
+    form.addQueryItem("rate", QString::number(faults.rate, 'g', 17));
+    form.addQueryItem("kinds", QStringList(faults.kinds.cbegin(), faults.kinds.cend()).join(','));
+    form.addQueryItem("seed", QString::number(faults.seed));
+    form.addQueryItem("delay", QString::number(faults.delaySeconds));
+    const QByteArray body = form.query(QUrl::FullyEncoded).toUtf8();
+    return serviceCall(m_baseUrl + "/api/_faults", &body) == "ok";
+}
+
+QMap<QString, qint64> TallyServer::stats() const
+{
+    QMap<QString, qint64> values;
+    for (const QByteArray& line : serviceCall(m_baseUrl + "/api/_stats", nullptr).split('\n')) {
+        const qsizetype eq = line.indexOf('=');
+        if (eq > 0)
+            values.insert(QString::fromUtf8(line.left(eq)), line.mid(eq + 1).trimmed().toLongLong());
+    }
+    return values;
+}
+
+TestService::TestService()
+{
+    m_baseUrl = qEnvironmentVariable("TALLYFRAME_TEST_SERVICE_URL");
+    const QString unixData = qEnvironmentVariable("TALLYFRAME_TEST_SERVICE_DATA");
+    if (m_baseUrl.isEmpty() || unixData.isEmpty())
+        qFatal("no service: run the test through tests/windows/wine-test.sh, which starts one");
+    const QString data = windowsPathOf(unixData);
+    // Every TestService starts with an empty service, as the in-process one does.
+    runOnSqliteFile(data + QStringLiteral("/service.db"),
+                    {QStringLiteral("DELETE FROM reports"), QStringLiteral("DELETE FROM requests"),
+                     QStringLiteral("DELETE FROM companies"),
+                     QStringLiteral("DELETE FROM sqlite_sequence")});
+    for (const QString& folder : {QStringLiteral("/app"), QStringLiteral("/reports")}) {
+        QDir dir(data + folder);
+        for (const QString& file : dir.entryList(QDir::Files | QDir::Hidden))
+            dir.remove(file);
+    }
+    m_server = std::make_unique<TallyServer>(m_baseUrl);
+    if (!m_server->setFaults({}))
+        qFatal("the service at %s does not answer", qPrintable(m_baseUrl));
+    m_store = std::make_unique<TallyStore>(data);
+    if (!m_store->open())
+        qFatal("cannot open the service's store in %s", qPrintable(data));
+    m_previousUrl = qgetenv("TALLYFRAME_SERVICE_URL");
+    qputenv("TALLYFRAME_SERVICE_URL", m_baseUrl.toUtf8());
+}
+
+TestService::~TestService()
+{
+    if (m_previousUrl.isEmpty())
+        qunsetenv("TALLYFRAME_SERVICE_URL");
+    else
+        qputenv("TALLYFRAME_SERVICE_URL", m_previousUrl);
+}
+
+TallyServer& TestService::server()
+{
+    return *m_server;
+}
+TallyStore& TestService::store()
+{
+    return *m_store;
+}
+QString TestService::baseUrl() const
+{
+    return m_baseUrl;
+}
+QString TestService::dataDir() const
+{
+    return m_store->dataDir();
+}
+#else
 TestService::TestService()
 {
     m_server = std::make_unique<TallyServer>(m_dir.path());
@@ -94,6 +245,7 @@ QString TestService::dataDir() const
 {
     return m_dir.path();
 }
+#endif
 
 DeviceNameGuard::DeviceNameGuard(const QString& deviceName)
     : m_previous(qgetenv("TALLYFRAME_DEVICE_NAME")),
@@ -112,24 +264,27 @@ DeviceNameGuard::~DeviceNameGuard()
 
 void createSqliteDatabase(const QString& path, const QStringList& statements)
 {
-    const QString name = QStringLiteral("fixture-") + path;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
-        if (!db.open())
-            qFatal("cannot create %s", qPrintable(path));
-        QSqlQuery query(db);
-        for (const QString& statement : statements) {
-            if (!query.exec(statement))
-                qFatal("fixture statement failed: %s: %s", qPrintable(statement),
-                       qPrintable(query.lastError().text()));
+    runOnSqliteFile(path, statements);
+}
+
+QString hostPath(const QString& path)
+{
+#ifdef Q_OS_WIN
+    using ToUnix = char*(CDECL*)(LPCWSTR);
+    static const auto toUnix = wineFunction<ToUnix>("wine_get_unix_file_name");
+    if (toUnix) {
+        const QString native = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+        if (char* unixPath = toUnix(reinterpret_cast<LPCWSTR>(native.utf16()))) {
+            const QString converted = QString::fromLocal8Bit(unixPath);
+            HeapFree(GetProcessHeap(), 0, unixPath);
+            return converted;
         }
-        db.close();
     }
-    QSqlDatabase::removeDatabase(name);
+#endif
+    return path;
 }
 
 QString sqliteConnectionString(const QString& path)
 {
-    return QStringLiteral("DRIVER={SQLite3};Database=") + path + QStringLiteral(";");
+    return QStringLiteral("DRIVER={SQLite3};Database=") + hostPath(path) + QStringLiteral(";");
 }

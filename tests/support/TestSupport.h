@@ -11,8 +11,27 @@
 #include <functional>
 #include <memory>
 
-class TallyServer;
-class TallyStore;
+#ifdef Q_OS_WIN
+#include "FaultInjector.h"
+
+#include <QMap>
+
+// The service beside the test (a Linux process), as far as tests steer it: its fault mode and
+// its counters, over HTTP. It stands where the in-process TallyServer is on Linux.
+class TallyServer
+{
+public:
+    explicit TallyServer(const QString& baseUrl) : m_baseUrl(baseUrl) {}
+    bool setFaults(const FaultConfig& faults);
+    QMap<QString, qint64> stats() const;
+
+private:
+    QString m_baseUrl;
+};
+#else
+#include "TallyServer.h"
+#endif
+#include "TallyStore.h"
 
 // Answers every box the agent shows and records what it showed. Installs itself for its life.
 class ScriptedDialogs : public Dialogs
@@ -46,8 +65,11 @@ public:
     const Shown* last(const QString& kind) const;
 };
 
-// The reference service in this process on a free loopback port, with a temporary data
-// folder. Points the agent at it through TALLYFRAME_SERVICE_URL for its life.
+// The reference service on a free loopback port, with an empty temporary data folder. Points
+// the agent at it through TALLYFRAME_SERVICE_URL for its life. On Linux it runs in this process.
+// The Windows kit has no Qt HttpServer: there the test launcher (tests/windows/wine-test.sh)
+// runs the Linux service beside the test, and each TestService empties its data and reaches its
+// store through ODBC, and server() steers it over HTTP.
 class TestService
 {
 public:
@@ -59,8 +81,14 @@ public:
     QString dataDir() const;
 
 private:
+#ifdef Q_OS_WIN
+    std::unique_ptr<TallyServer> m_server;
+    std::unique_ptr<TallyStore> m_store;
+    QString m_baseUrl;
+#else
     QTemporaryDir m_dir;
     std::unique_ptr<TallyServer> m_server;
+#endif
     QByteArray m_previousUrl;
 };
 
@@ -80,3 +108,6 @@ private:
 void createSqliteDatabase(const QString& path, const QStringList& statements);
 // An ODBC connection string that opens the file through the SQLite 3 ODBC driver.
 QString sqliteConnectionString(const QString& path);
+// The file's path as the host's ODBC drivers see it: under Wine, whose ODBC hands every call to
+// the Linux driver manager, the Unix path; elsewhere the path itself.
+QString hostPath(const QString& path);

@@ -2,11 +2,10 @@
 // reference service never gives), an address where nothing listens, and an environment guard.
 #pragma once
 
+#include "support/CannedHttpServer.h"
+
 #include <QByteArray>
 #include <QHostAddress>
-#include <QHttpServer>
-#include <QHttpServerRequest>
-#include <QHttpServerResponse>
 #include <QStringList>
 #include <QTcpServer>
 #include <QUrl>
@@ -51,32 +50,40 @@ inline QString refusingServiceUrl()
 class StubService
 {
 public:
-    StubService() { m_port = m_http.listen(QHostAddress::LocalHost, 0); }
+    StubService()
+    {
+        m_http.status = 404;
+        m_http.body.clear();
+    }
 
     void answer(const QString& path, int status, const QByteArray& body)
     {
-        m_http.route(path, [this, status, body](const QHttpServerRequest& request) {
-            requests << request.url().path() + QLatin1Char('?') + request.url().query();
-            return QHttpServerResponse("text/plain", body,
-                                       static_cast<QHttpServerResponse::StatusCode>(status));
-        });
+        m_http.routes.insert(path.toUtf8(), {status, body});
     }
 
-    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
+    QString baseUrl() const { return m_http.baseUrl(); }
 
     // The query of the first request to a path ("" when there was none).
     QString firstQuery(const QString& path) const
     {
-        for (const QString& r : requests) {
+        for (const QString& r : requests()) {
             if (r.startsWith(path + QLatin1Char('?')))
                 return r.mid(path.size() + 1);
         }
         return {};
     }
 
-    QStringList requests;
+    // Every request as path?query, in order.
+    QStringList requests() const
+    {
+        QStringList all;
+        for (const QByteArray& line : m_http.requestLines) {
+            const QString target = QString::fromUtf8(line.split(' ').value(1));
+            all << (target.contains(QLatin1Char('?')) ? target : target + QLatin1Char('?'));
+        }
+        return all;
+    }
 
 private:
-    QHttpServer m_http;
-    quint16 m_port = 0;
+    CannedHttpServer m_http;
 };

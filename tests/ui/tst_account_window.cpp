@@ -3,7 +3,6 @@
 #include "UiTestHelpers.h"
 #include "support/TestSupport.h"
 
-#include "TallyServer.h"
 #include "TallyStore.h"
 #include "app/ProfileState.h"
 #include "ui/Form1.h"
@@ -451,7 +450,7 @@ private slots:
         // The reload's first look-up goes out with the key the answer left in the profile.
         QVERIFY2(stub.firstQuery(QStringLiteral("/api/get_app_hide.php"))
                      .endsWith(QStringLiteral("&APIKey=") + reloadKey),
-                 qPrintable(stub.requests.join(QLatin1Char(' '))));
+                 qPrintable(stub.requests().join(QLatin1Char(' '))));
     }
 
     void unreachableServiceKeepsTheWindow_data()

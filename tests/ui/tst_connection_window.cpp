@@ -3,7 +3,6 @@
 #include "UiTestHelpers.h"
 #include "support/TestSupport.h"
 
-#include "TallyServer.h"
 #include "TallyStore.h"
 #include "app/ProfileState.h"
 #include "app/SettingsStore.h"

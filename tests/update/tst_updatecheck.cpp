@@ -280,7 +280,12 @@ private slots:
     {
         QTemporaryDir dir;
         const QString running = QCoreApplication::applicationFilePath();
+        // Windows knows an executable by its name.
+#ifdef Q_OS_WIN
+        const QString copy = dir.filePath("copy.EXE");
+#else
         const QString copy = dir.filePath("copy");
+#endif
         QVERIFY(QFile::copy(running, copy));
         QVERIFY(QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner));
 #ifndef Q_OS_WIN
