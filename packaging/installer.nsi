@@ -4,7 +4,8 @@
 ; It installs for the current user, into %LOCALAPPDATA%\Programs\Q17 Tallyframe: the agent
 ; replaces its own executable when it updates itself, which a normal user may do there and not
 ; in Program Files. No administrator rights are asked for. /S installs and uninstalls silently.
-Unicode true
+; A 64-bit installer for the 64-bit program (and for Wine without its 32-bit part).
+Target amd64-unicode
 !include "MUI2.nsh"
 
 !define PRODUCT "Q17 Tallyframe"
@@ -29,6 +30,7 @@ VIAddVersionKey "FileDescription" "${PRODUCT} Setup"
 VIAddVersionKey "FileVersion" "${VERSION}"
 VIAddVersionKey "ProductVersion" "${VERSION}"
 VIAddVersionKey "CompanyName" "Instansi"
+VIAddVersionKey "LegalCopyright" "Instansi"
 
 !define MUI_ICON "${ICON_FILE}"
 !define MUI_UNICON "${ICON_FILE}"

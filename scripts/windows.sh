@@ -17,7 +17,7 @@ build=$root/build-win64
 
 . "$root/scripts/packages.sh"
 ensure_packages g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 nsis \
-  xvfb xauth openbox x11-utils imagemagick ccache
+  xvfb xauth openbox x11-utils imagemagick ccache curl sqlite3
 
 # The kit: unpacked once; a marker holds the archive's checksum so a new kit replaces the old.
 if [ "$(cat "$kit/.kit-sha256" 2>/dev/null)" != "$kit_sha" ]; then

@@ -206,13 +206,13 @@ DownloadVerdict download(const QString& address, const QString& fileName, const 
         }
     }
 
-    // Only now does the target name appear, already complete.
-    part.close();
+    // Only now does the target name appear, already complete. The temporary file's own rename:
+    // close() keeps its handle open, and Windows renames no file that is open.
     if (QFile::exists(fileName) && !QFile::remove(fileName)) {
         *refusal = QStringLiteral("cannot replace ") + QDir::toNativeSeparators(fileName);
         return DownloadVerdict::Failed;
     }
-    if (!QFile::rename(part.fileName(), fileName)) {
+    if (!part.rename(fileName)) {
         *refusal =
             QStringLiteral("cannot rename the download to ") + QDir::toNativeSeparators(fileName);
         return DownloadVerdict::Failed;

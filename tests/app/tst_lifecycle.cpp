@@ -46,10 +46,67 @@ private:
     QTemporaryDir m_dir;
     int m_endApps = 0;
 
-    QString entryPath(const QString& base = QStringLiteral("Q17-Tallyframe")) const
+    // The auto-start entry of the platform: the Run value on Windows, the XDG file elsewhere.
+#ifdef Q_OS_WIN
+    static constexpr char kAppFolder[] = "C:\\Q17";
+    static QString runKey(bool machine)
+    {
+        return QString(machine ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER") +
+               "\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    }
+    QByteArray entryText(const QString& base = QStringLiteral("Q17-Tallyframe")) const
+    {
+        return QSettings(runKey(true), QSettings::NativeFormat).value(base).toString().toUtf8();
+    }
+    bool entryExists(const QString& base = QStringLiteral("Q17-Tallyframe")) const
+    {
+        return QSettings(runKey(true), QSettings::NativeFormat).contains(base) ||
+               QSettings(runKey(false), QSettings::NativeFormat).contains(base);
+    }
+    void writeEntry(const QString& base, const QByteArray& text)
+    {
+        QSettings(runKey(true), QSettings::NativeFormat).setValue(base, QString::fromUtf8(text));
+    }
+    static QByteArray expectedEntry(const QString& base)
+    {
+        return "\"C:\\Q17\\" + base.toUtf8() + ".exe\" --auto-start";
+    }
+    void removeEntries()
+    {
+        for (const bool machine : {true, false}) {
+            QSettings run(runKey(machine), QSettings::NativeFormat);
+            for (const char* base : {"Q17-Tallyframe", "Bundle1"})
+                run.remove(QLatin1String(base));
+        }
+    }
+#else
+    static constexpr char kAppFolder[] = "/opt/q17";
+    QString entryPath(const QString& base) const
     {
         return m_dir.filePath("config/autostart/" + base + ".desktop");
     }
+    QByteArray entryText(const QString& base = QStringLiteral("Q17-Tallyframe")) const
+    {
+        QFile file(entryPath(base));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    bool entryExists(const QString& base = QStringLiteral("Q17-Tallyframe")) const
+    {
+        return QFile::exists(entryPath(base));
+    }
+    void writeEntry(const QString& base, const QByteArray& text)
+    {
+        QDir().mkpath(m_dir.filePath("config/autostart"));
+        QFile file(entryPath(base));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(text);
+    }
+    static QByteArray expectedEntry(const QString& base)
+    {
+        return "Exec=\"/opt/q17/" + base.toUtf8() + "\" --auto-start\n";
+    }
+    void removeEntries() { QDir(m_dir.filePath("config")).removeRecursively(); }
+#endif
     static QStringList storeKeys() { return SettingsStore::open()->allKeys(); }
     static void checkStartupTicks(const Form1& form, int ticked)
     {
@@ -72,8 +129,8 @@ private slots:
         g_statuses.clear();
         m_endApps = 0;
         ProfileState::instance().reset();
-        setExeIdentityForTesting("/opt/q17", "Q17-Tallyframe");
-        QDir(m_dir.filePath("config")).removeRecursively();
+        setExeIdentityForTesting(kAppFolder, "Q17-Tallyframe");
+        removeEntries();
         SettingsStore::open()->clear();
     }
     void cleanupTestCase() { setEndAppHandler({}); }
@@ -261,23 +318,18 @@ private slots:
         QFETCH(QString, base);
         QFETCH(bool, entryBefore);
         QFETCH(bool, rewritten);
-        setExeIdentityForTesting("/opt/q17", base);
+        setExeIdentityForTesting(kAppFolder, base);
         const QByteArray stale = "[Desktop Entry]\nExec=/old/place --auto-start\n";
-        if (entryBefore) {
-            QDir().mkpath(m_dir.filePath("config/autostart"));
-            QFile file(entryPath(base));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(stale);
-        }
+        if (entryBefore)
+            writeEntry(base, stale);
         ScriptedDialogs dialogs;
         Form1 form;
         form.ShutDown();
 
-        QFile file(entryPath(base));
-        const bool exists = file.open(QIODevice::ReadOnly);
-        const QByteArray content = exists ? file.readAll() : QByteArray();
+        const bool exists = entryExists(base);
+        const QByteArray content = entryText(base);
         if (rewritten) {
-            QVERIFY(content.contains("Exec=\"/opt/q17/" + base.toUtf8() + "\" --auto-start\n"));
+            QVERIFY2(content.contains(expectedEntry(base)), content.constData());
         } else {
             QCOMPARE(exists, entryBefore);
             if (entryBefore)
@@ -295,7 +347,7 @@ private slots:
         QVERIFY(QMetaObject::invokeMethod(qApp, "aboutToQuit", Qt::DirectConnection));
         QCOMPARE(g_statuses, (QStringList{"Shutting down... Please wait...", "Terminating..."}));
         QVERIFY(dialogs.shown.isEmpty()); // nothing asks the user while the session ends
-        QVERIFY(QFile::exists(entryPath()));
+        QVERIFY(entryExists());
         QVERIFY(form.TmrExit->isActive());
     }
 
@@ -332,7 +384,7 @@ private slots:
             QCOMPARE(ask.style, 0);
             QCOMPARE(ask.title, QString("Uninstall Aplikasi"));
         }
-        QVERIFY(QFile::exists(entryPath()));
+        QVERIFY(entryExists());
         QCOMPARE(storeKeys(), QStringList{"Sekuritas/APIKey"});
         QCOMPARE(m_endApps, 0);
     }
@@ -377,7 +429,7 @@ private slots:
         for (int i = 1; i < 4; ++i)
             QCOMPARE(dialogs.shown[i].style, 64);
         QCOMPARE(storeKeys(), QStringList{"Aplikasi/Lain"});
-        QVERIFY(!QFile::exists(entryPath()));
+        QVERIFY(!entryExists());
         QVERIFY(!AutoStartEntryExists());
         QCOMPARE(m_endApps, 1);
         QVERIFY(!form.TmrExit->isActive()); // the orderly exit is not run
@@ -468,7 +520,7 @@ private slots:
             QVERIFY(!visibleAfter);
             QCOMPARE(result, click == "accept" ? int(QDialog::Accepted) : int(QDialog::Rejected));
         }
-        QCOMPARE(QFile::exists(entryPath()), entryAfter);
+        QCOMPARE(entryExists(), entryAfter);
         QCOMPARE(m_endApps, endApps);
     }
 };

@@ -197,6 +197,11 @@ private slots:
 
     void clipboardTakenIsReported()
     {
+#ifdef Q_OS_WIN
+        // The stand-in for the other program answers the clipboard's change signal, which
+        // Windows sends only after the command has read the clipboard back.
+        QSKIP("the clipboard's change signal comes later on Windows");
+#endif
         QFETCH(Command, command);
         QFETCH(bool, opensQueryEditor);
         ProfileState::instance().CompanyName = QStringLiteral("Toko");
@@ -260,6 +265,10 @@ private slots:
     void deviceInfo()
     {
         QFETCH(QString, device);
+#ifdef Q_OS_WIN
+        if (device.isEmpty())
+            QSKIP("Windows has no empty environment variables to stand for the missing adapter");
+#endif
         const DeviceNameGuard guard(device);
 
         m_form->mnuDeviceInfo->trigger();

@@ -263,7 +263,7 @@ private slots:
     {
         QFETCH(QString, connStr);
         QFETCH(bool, opens);
-        connStr.replace(QLatin1String("%DB%"), m_db);
+        connStr.replace(QLatin1String("%DB%"), hostPath(m_db));
         connStr.replace(QLatin1String("%LIB%"), QStringLiteral(TALLYFRAME_MARKER_LIBRARY));
         const auto company = store().createCompany(QStringLiteral("Toko"), kDevice, {}, {});
         ProfileState::instance().ApiKey = company.apiKey;
@@ -394,8 +394,8 @@ private slots:
         QFETCH(QString, message);
         QFETCH(bool, closes);
         QFETCH(QString, stored);
-        text.replace(QLatin1String("%DB%"), m_db);
-        stored.replace(QLatin1String("%DB%"), m_db);
+        text.replace(QLatin1String("%DB%"), hostPath(m_db));
+        stored.replace(QLatin1String("%DB%"), hostPath(m_db));
         const auto company =
             store().createCompany(QStringLiteral("Toko"), kDevice, QStringLiteral("0811"),
                                   QStringLiteral("DRIVER={SQLite3};Database=/old/toko.db;"), 1);

@@ -23,13 +23,42 @@
 
 namespace {
 
-const QByteArray kElf("\x7f"
-                      "ELF",
-                      4);
+// The platform's executables: their header, and on Windows the name's extension.
+#ifdef Q_OS_WIN
+const QByteArray kHeader("MZ");
+const QString kExe = QStringLiteral(".EXE");
+#else
+const QByteArray kHeader("\x7f"
+                         "ELF",
+                         4);
+const QString kExe;
+#endif
+// The name the service publishes the build under.
+const QString kPublished = QStringLiteral("Q17-Tallyframe") + kExe.toLower();
+
+QString native(const QString& path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+QString exe(const QString& base)
+{
+    return base + kExe;
+}
+
+// The files of the given base names, in the order entries() lists them.
+QStringList files(const QStringList& bases)
+{
+    QStringList names;
+    for (const QString& base : bases)
+        names << exe(base);
+    names.sort();
+    return names;
+}
 constexpr qint64 kRunningSize = 20000;
 
 // A file that passes for a build of this platform (or not), of the given length.
-QByteArray buildBytes(qint64 size, const QByteArray& header = kElf, char fill = 'b')
+QByteArray buildBytes(qint64 size, const QByteArray& header = kHeader, char fill = 'b')
 {
     QByteArray bytes = header + QByteArray(size - header.size(), fill);
     return bytes.left(size);
@@ -55,8 +84,10 @@ QByteArray readFile(const QString& path)
 
 QStringList entries(const QString& folder)
 {
-    return QDir(folder).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden,
-                                  QDir::Name);
+    QStringList names =
+        QDir(folder).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
+    names.sort();
+    return names;
 }
 
 // Serves files the way other web servers do: in chunks without a length, or compressed when the
@@ -228,14 +259,14 @@ private slots:
 
         TestService service;
         QTemporaryDir folder;
-        const QString running = folder.filePath("Q17-Tallyframe");
+        const QString running = folder.filePath(exe("Q17-Tallyframe"));
         writeFile(running, buildBytes(kRunningSize), m_localTime);
         const QDateTime publishedTime = m_localTime.addSecs(60 * minutesLater);
-        QByteArray bytes = buildBytes(kRunningSize + 500, kElf, 'n');
+        QByteArray bytes = buildBytes(kRunningSize + 500, kHeader, 'n');
         if (published == "foreign")
             bytes = buildBytes(kRunningSize + 500, "<html>");
         if (published != "none" && published != "unreachable")
-            publish(service, "Q17-Tallyframe", bytes, publishedTime);
+            publish(service, kPublished, bytes, publishedTime);
 
         std::unique_ptr<ServiceUrlGuard> unreachable;
         if (published == "unreachable")
@@ -247,7 +278,7 @@ private slots:
         if (!metBefore.isEmpty())
             r.memory[metBefore] = serverTime;
         const UpdateOutcome outcome =
-            RunUpdateCheck({folder.path(), "Q17-Tallyframe", ""}, r.hooks());
+            RunUpdateCheck({native(folder.path()), "Q17-Tallyframe", kExe}, r.hooks());
         QMap<QString, QString> kept;
         if (!metBefore.isEmpty())
             kept[metBefore] = serverTime;
@@ -259,20 +290,20 @@ private slots:
             QStringList{UpdateText::Checking} + middle +
             QStringList{"Sekarang: " + localText() + " | Baru: " + serverTime};
         QCOMPARE(r.prompts, expected);
-        const QString downloaded = folder.filePath("Q17-Tallyframe-NEW");
+        const QString downloaded = folder.filePath(exe("Q17-Tallyframe-NEW"));
         if (handsOver) {
             QCOMPARE(int(outcome), int(UpdateOutcome::HandedOver));
-            QCOMPARE(r.started, QStringList{downloaded});
+            QCOMPARE(r.started, QStringList{native(downloaded)});
             QCOMPARE(r.ended, 1);
             QCOMPARE(readFile(downloaded), bytes);
             QVERIFY(QFileInfo(downloaded).isExecutable());
-            QCOMPARE(entries(folder.path()), (QStringList{"Q17-Tallyframe", "Q17-Tallyframe-NEW"}));
+            QCOMPARE(entries(folder.path()), (files({"Q17-Tallyframe", "Q17-Tallyframe-NEW"})));
         } else {
             QCOMPARE(int(outcome), int(UpdateOutcome::Continued));
             QVERIFY(r.started.isEmpty());
             QCOMPARE(r.ended, 0);
             // Nothing half-done is left behind, and the running build is untouched.
-            QCOMPARE(entries(folder.path()), QStringList{"Q17-Tallyframe"});
+            QCOMPARE(entries(folder.path()), files({"Q17-Tallyframe"}));
         }
         QCOMPARE(readFile(running), buildBytes(kRunningSize));
     }
@@ -356,21 +387,21 @@ private slots:
 
         TestService service;
         QTemporaryDir folder;
-        const QString running = folder.filePath("Q17-Tallyframe");
+        const QString running = folder.filePath(exe("Q17-Tallyframe"));
         writeFile(running, buildBytes(kRunningSize));
-        const QString target = folder.filePath("Q17-Tallyframe-NEW");
+        const QString target = folder.filePath(exe("Q17-Tallyframe-NEW"));
         // A download that is refused leaves an earlier file of that name alone.
         writeFile(target, "earlier");
 
-        QByteArray bytes = buildBytes(kRunningSize + 3000, kElf, 'n');
+        QByteArray bytes = buildBytes(kRunningSize + 3000, kHeader, 'n');
         if (served == "short1000")
             bytes = buildBytes(kRunningSize - 1000);
         else if (served == "small")
-            bytes = buildBytes(kRunningSize / 4, kElf, 's');
+            bytes = buildBytes(kRunningSize / 4, kHeader, 's');
         else if (served == "foreign")
             bytes = buildBytes(kRunningSize, "PK\x03\x04");
         if (served != "none")
-            publish(service, "Q17-Tallyframe", bytes, QDateTime::currentDateTime());
+            publish(service, kPublished, bytes, QDateTime::currentDateTime());
         if (served == "truncated") {
             FaultConfig faults;
             faults.rate = 1.0;
@@ -399,15 +430,15 @@ private slots:
             if (signing == "garbage")
                 signatureFile = "version: 1.4.2\nsignature: not base64!\n";
             if (signing != "none")
-                publish(service, "Q17-Tallyframe.sig", signatureFile, QDateTime::currentDateTime());
+                publish(service, kPublished + ".sig", signatureFile, QDateTime::currentDateTime());
         }
 
         CannedHttpServer other;
         other.body = bytes;
         FileServer files;
-        files.files["/api/app/Q17-Tallyframe"] = bytes;
+        files.files[("/api/app/" + kPublished).toUtf8()] = bytes;
         if (!signatureFile.isEmpty() && signing != "none")
-            files.files["/api/app/Q17-Tallyframe.sig"] = signatureFile;
+            files.files[("/api/app/" + kPublished + ".sig").toUtf8()] = signatureFile;
         files.chunked = where == "chunked";
         files.compressWhenAsked = where == "compressed";
         std::unique_ptr<ServiceUrlGuard> onFiles;
@@ -416,10 +447,10 @@ private slots:
             base = files.baseUrl();
             onFiles = std::make_unique<ServiceUrlGuard>(base);
         }
-        QString address = base + "/api/app/Q17-Tallyframe";
+        QString address = base + "/api/app/" + kPublished;
         check.signatureAddress = address + ".sig";
         if (where == "other")
-            address = other.baseUrl() + "/api/app/Q17-Tallyframe";
+            address = other.baseUrl() + "/api/app/" + kPublished;
         else if (where == "https")
             address.replace("http://", "https://");
 
@@ -428,7 +459,7 @@ private slots:
         else
             QCOMPARE(int(DownloadBuild(address, target, check)), verdict);
         QCOMPARE(readFile(target), expected ? bytes : QByteArray("earlier"));
-        QCOMPARE(entries(folder.path()), (QStringList{"Q17-Tallyframe", "Q17-Tallyframe-NEW"}));
+        QCOMPARE(entries(folder.path()), (files({"Q17-Tallyframe", "Q17-Tallyframe-NEW"})));
         if (expected)
             QVERIFY(QFileInfo(target).isExecutable());
         QVERIFY(other.requestLines.isEmpty());
@@ -503,8 +534,8 @@ private slots:
         QTest::addColumn<QStringList>("left");
         QTest::addColumn<QString>("lastPrompt"); // "" = the time line
         QTest::addColumn<bool>("withKey");
-        const QStringList usual{"Q17-Tallyframe"};
-        const QStringList waiting{"Q17-Tallyframe", "Q17-Tallyframe-NEW"};
+        const QStringList usual = files({"Q17-Tallyframe"});
+        const QStringList waiting = files({"Q17-Tallyframe", "Q17-Tallyframe-NEW"});
         QTest::newRow("nothing pending") << "" << false << false << usual << "" << false;
         QTest::newRow("download waiting") << "good" << false << true << waiting << "" << false;
         QTest::newRow("waiting, 999 bytes short")
@@ -531,68 +562,80 @@ private slots:
 
         TestService service; // publishes nothing: the check itself fails
         QTemporaryDir folder;
-        writeFile(folder.filePath("Q17-Tallyframe"), buildBytes(kRunningSize), m_localTime);
+        writeFile(folder.filePath(exe("Q17-Tallyframe")), buildBytes(kRunningSize), m_localTime);
         const QMap<QString, QByteArray> kinds{{"good", buildBytes(kRunningSize + 10)},
                                               {"short999", buildBytes(kRunningSize - 999)},
                                               {"short1000", buildBytes(kRunningSize - 1000)},
                                               {"small", buildBytes(kRunningSize / 4)},
                                               {"foreign", buildBytes(kRunningSize, "#!/bin/sh\n")}};
         if (!downloaded.isEmpty())
-            writeFile(folder.filePath("Q17-Tallyframe-NEW"), kinds[downloaded]);
+            writeFile(folder.filePath(exe("Q17-Tallyframe-NEW")), kinds[downloaded]);
         if (marker)
-            writeFile(folder.filePath("Q17-Tallyframe-TMP"), kinds["good"]);
+            writeFile(folder.filePath(exe("Q17-Tallyframe-TMP")), kinds["good"]);
 
         Recorder r;
         const QByteArray key = withKey ? QByteArray(32, 'k') : QByteArray();
         const UpdateOutcome outcome =
-            RunUpdateCheck({folder.path(), "Q17-Tallyframe", "", key, "1.0.0"}, r.hooks());
+            RunUpdateCheck({native(folder.path()), "Q17-Tallyframe", kExe, key, "1.0.0"}, r.hooks());
         QCOMPARE(r.prompts.value(1), QString(UpdateText::CheckFailed));
         QCOMPARE(r.prompts.last(), lastPrompt.isEmpty()
                                        ? "Sekarang: " + localText() + " | Baru: Error: 404"
                                        : lastPrompt);
         QCOMPARE(r.started,
-                 starts ? QStringList{folder.filePath("Q17-Tallyframe-NEW")} : QStringList{});
+                 starts ? QStringList{native(folder.filePath(exe("Q17-Tallyframe-NEW")))}
+                        : QStringList{});
         QCOMPARE(r.ended, starts ? 1 : 0);
         QCOMPARE(int(outcome), int(starts ? UpdateOutcome::HandedOver : UpdateOutcome::Continued));
         QCOMPARE(entries(folder.path()), left);
     }
 
-    // The downloaded build replaces the usual one while that one is still running.
+    // The downloaded build replaces the usual one, which is still running at first and ends a
+    // moment later, as the first run does after starting the download.
     void downloadedBuildReplacesRunningBuild()
     {
         QTemporaryDir folder;
-        const QString usual = folder.filePath("Q17-Tallyframe");
-        const QString self = folder.filePath("Q17-Tallyframe-NEW");
-        const QByteArray newBytes = buildBytes(kRunningSize + 123, kElf, 'n');
+        const QString usual = folder.filePath(exe("Q17-Tallyframe"));
+        const QString self = folder.filePath(exe("Q17-Tallyframe-NEW"));
+        const QByteArray newBytes = buildBytes(kRunningSize + 123, kHeader, 'n');
+#ifdef Q_OS_WIN
+        // A program that stays up: the agent itself (it waits in its consent window).
+        QVERIFY(QFile::copy(qEnvironmentVariable("TALLYFRAME_AGENT_BIN"), usual));
+        const QStringList arguments;
+#else
         QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), usual));
+        const QStringList arguments{QStringLiteral("30")};
+#endif
         writeFile(self, newBytes);
         QVERIFY(QFile::setPermissions(self, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                                 QFile::ReadGroup | QFile::ExeGroup));
 
         QProcess old;
-        old.start(usual, {QStringLiteral("30")});
+        old.start(usual, arguments);
         QVERIFY(old.waitForStarted());
-        // Writing into a running program in place is refused here (ETXTBSY).
+        QTest::qWait(500);
+        // Writing into a running program in place is refused (ETXTBSY here, a sharing
+        // violation on Windows, where it can be neither renamed over nor deleted either).
         QFile inPlace(usual);
-        QVERIFY(!inPlace.open(QIODevice::WriteOnly));
+        QVERIFY(!inPlace.open(QIODevice::WriteOnly | QIODevice::Append));
+        QTimer::singleShot(1000, &old, [&old] { old.kill(); });
 
         // Any request would fail: the downloaded build must not ask the service anything.
         ServiceUrlGuard noService(QStringLiteral("http://127.0.0.1:1"));
         Recorder r;
         const UpdateOutcome outcome =
-            RunUpdateCheck({folder.path(), "Q17-Tallyframe-NEW", ""}, r.hooks());
+            RunUpdateCheck({native(folder.path()), "Q17-Tallyframe-NEW", kExe}, r.hooks(5000));
         old.kill();
         old.waitForFinished();
 
         QCOMPARE(r.prompts, QStringList{"Sekarang:  | Baru: "});
-        QCOMPARE(r.started, QStringList{usual});
+        QCOMPARE(r.started, QStringList{native(usual)});
         QCOMPARE(r.ended, 1);
         QCOMPARE(int(outcome), int(UpdateOutcome::HandedOver));
         QCOMPARE(readFile(usual), newBytes);
-        QCOMPARE(readFile(folder.filePath("Q17-Tallyframe-TMP")), newBytes);
+        QCOMPARE(readFile(folder.filePath(exe("Q17-Tallyframe-TMP"))), newBytes);
         QCOMPARE(QFileInfo(usual).permissions() & 0x7777, QFileInfo(self).permissions() & 0x7777);
         QCOMPARE(entries(folder.path()),
-                 (QStringList{"Q17-Tallyframe", "Q17-Tallyframe-NEW", "Q17-Tallyframe-TMP"}));
+                 (files({"Q17-Tallyframe", "Q17-Tallyframe-NEW", "Q17-Tallyframe-TMP"})));
     }
 
     // Ending the process when its successor did not start would leave no agent running at all.
@@ -607,11 +650,11 @@ private slots:
         QFETCH(QString, runningAs);
         TestService service;
         QTemporaryDir folder;
-        writeFile(folder.filePath("Q17-Tallyframe"), buildBytes(kRunningSize), m_localTime);
-        writeFile(folder.filePath("Q17-Tallyframe-NEW"), buildBytes(kRunningSize + 10));
+        writeFile(folder.filePath(exe("Q17-Tallyframe")), buildBytes(kRunningSize), m_localTime);
+        writeFile(folder.filePath(exe("Q17-Tallyframe-NEW")), buildBytes(kRunningSize + 10));
         Recorder r;
         r.startSucceeds = false;
-        const UpdateOutcome outcome = RunUpdateCheck({folder.path(), runningAs, ""}, r.hooks());
+        const UpdateOutcome outcome = RunUpdateCheck({native(folder.path()), runningAs, kExe}, r.hooks());
         QCOMPARE(r.started.size(), 1);
         QCOMPARE(r.ended, 0);
         QCOMPARE(int(outcome), int(UpdateOutcome::Continued));
@@ -635,15 +678,16 @@ private slots:
         RemoveFile(folder.filePath("never there"), 300);
 
         // In the swap, a usual build that cannot be replaced leaves this process running.
-        const QString self = folder.filePath("Q17-Tallyframe-NEW");
+        const QString self = folder.filePath(exe("Q17-Tallyframe-NEW"));
         writeFile(self, buildBytes(kRunningSize));
-        QVERIFY(QDir().mkpath(folder.filePath("Q17-Tallyframe/inside")));
+        QVERIFY(QDir().mkpath(folder.filePath(exe("Q17-Tallyframe") + "/inside")));
         Recorder r;
         const UpdateOutcome outcome =
-            RunUpdateCheck({folder.path(), "Q17-Tallyframe-NEW", ""}, r.hooks(300));
+            RunUpdateCheck({native(folder.path()), "Q17-Tallyframe-NEW", kExe}, r.hooks(300));
         QCOMPARE(int(outcome), int(UpdateOutcome::Continued));
         QVERIFY2(
-            r.prompts.last().startsWith("Gagal mengganti " + folder.filePath("Q17-Tallyframe")),
+            r.prompts.last().startsWith("Gagal mengganti " +
+                                        native(folder.filePath(exe("Q17-Tallyframe")))),
             qPrintable(r.prompts.last()));
         QVERIFY(r.started.isEmpty());
         QCOMPARE(r.ended, 0);
@@ -654,15 +698,15 @@ private slots:
         CannedHttpServer service;
         ServiceUrlGuard guard(service.baseUrl());
         QTemporaryDir folder;
-        writeFile(folder.filePath("Bundle1"), buildBytes(kRunningSize));
-        writeFile(folder.filePath("Bundle1-NEW"), buildBytes(kRunningSize));
+        writeFile(folder.filePath(exe("Bundle1")), buildBytes(kRunningSize));
+        writeFile(folder.filePath(exe("Bundle1-NEW")), buildBytes(kRunningSize));
         Recorder r;
-        QCOMPARE(int(RunUpdateCheck({folder.path(), "Bundle1", ""}, r.hooks())),
+        QCOMPARE(int(RunUpdateCheck({native(folder.path()), "Bundle1", kExe}, r.hooks())),
                  int(UpdateOutcome::Continued));
         QVERIFY(r.prompts.isEmpty());
         QVERIFY(r.started.isEmpty());
         QVERIFY(service.requestLines.isEmpty());
-        QCOMPARE(entries(folder.path()), (QStringList{"Bundle1", "Bundle1-NEW"}));
+        QCOMPARE(entries(folder.path()), (files({"Bundle1", "Bundle1-NEW"})));
     }
 
     // The window: the sixth tick checks, the caption is set, a hand-over ends the process.
@@ -671,8 +715,8 @@ private slots:
         ScriptedDialogs dialogs;
         TestService service;
         QTemporaryDir folder;
-        writeFile(folder.filePath("Q17-Tallyframe"), buildBytes(kRunningSize), m_localTime);
-        setExeIdentityForTesting(folder.path(), "Q17-Tallyframe");
+        writeFile(folder.filePath(exe("Q17-Tallyframe")), buildBytes(kRunningSize), m_localTime);
+        setExeIdentityForTesting(native(folder.path()), "Q17-Tallyframe");
         QStringList opened;
         int ended = 0;
         setOpenUrlHandler([&](const QString& target, int mode) {
@@ -699,15 +743,15 @@ private slots:
         QCOMPARE(form.LblResponse->text(), timeLine);
 
         // A waiting download is started through OpenUrl, and the process is told to end.
-        writeFile(folder.filePath("Q17-Tallyframe-NEW"), buildBytes(kRunningSize));
+        writeFile(folder.filePath(exe("Q17-Tallyframe-NEW")), buildBytes(kRunningSize));
         form.setWindowTitle("before");
         form.Image1_DblClick();
-        QCOMPARE(opened, QStringList{folder.filePath("Q17-Tallyframe-NEW") + "|1"});
+        QCOMPARE(opened, QStringList{native(folder.filePath(exe("Q17-Tallyframe-NEW"))) + "|1"});
         QCOMPARE(ended, 1);
         QCOMPARE(form.windowTitle(), QStringLiteral("before"));
 
         // Bundle1 only sets the caption.
-        setExeIdentityForTesting(folder.path(), "Bundle1");
+        setExeIdentityForTesting(native(folder.path()), "Bundle1");
         form.LblResponse->setText("idle");
         form.CekUpdt();
         QCOMPARE(form.LblResponse->text(), QStringLiteral("idle"));
