@@ -11,6 +11,10 @@
 #include <QSqlResult>
 #include <QVariant>
 
+#ifdef Q_OS_WIN
+// The ODBC headers of Windows rely on its base types without including them.
+#include <windows.h>
+#endif
 #include <sql.h>
 #include <sqlext.h>
 

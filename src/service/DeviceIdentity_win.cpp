@@ -3,7 +3,9 @@
 
 // Winsock before windows.h (which would pull in the old winsock), and both before the IP Helper.
 #include <winsock2.h>
+
 #include <windows.h>
+
 #include <iphlpapi.h>
 
 #include <vector>

@@ -64,8 +64,8 @@ public:
             return;
         PSECURITY_DESCRIPTOR readOnly = nullptr;
         // Everyone: read, and change the permissions back.
-        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;KRWD;;;WD)", SDDL_REVISION_1,
-                                                                  &readOnly, nullptr))
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                L"D:P(A;;KRWD;;;WD)", SDDL_REVISION_1, &readOnly, nullptr))
             return;
         m_applied = RegSetKeySecurity(m_key, DACL_SECURITY_INFORMATION, readOnly) == ERROR_SUCCESS;
         LocalFree(readOnly);

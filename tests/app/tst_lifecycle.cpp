@@ -105,9 +105,15 @@ private:
     {
         return "Exec=\"/opt/q17/" + base.toUtf8() + "\" --auto-start\n";
     }
-    void removeEntries() { QDir(m_dir.filePath("config")).removeRecursively(); }
+    void removeEntries()
+    {
+        QDir(m_dir.filePath("config")).removeRecursively();
+    }
 #endif
-    static QStringList storeKeys() { return SettingsStore::open()->allKeys(); }
+    static QStringList storeKeys()
+    {
+        return SettingsStore::open()->allKeys();
+    }
     static void checkStartupTicks(const Form1& form, int ticked)
     {
         QCOMPARE(form.mnuStartupOpt[0]->isChecked(), ticked == 0);
@@ -133,7 +139,10 @@ private slots:
         removeEntries();
         SettingsStore::open()->clear();
     }
-    void cleanupTestCase() { setEndAppHandler({}); }
+    void cleanupTestCase()
+    {
+        setEndAppHandler({});
+    }
 
     // --- start-up option -------------------------------------------------------------------
 

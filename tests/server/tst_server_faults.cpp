@@ -179,6 +179,40 @@ private slots:
         QVERIFY(m_server->listen(QHostAddress::LocalHost));
     }
 
+    // The fault mode set over HTTP, for the tests of builds that cannot hold the service.
+    void faultControl_data()
+    {
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<QByteArray>("form");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("lookupStatus"); // what a look-up gets afterwards
+        QTest::newRow("off by default")
+            << false << QByteArray("rate=1&kinds=500&seed=1&delay=0") << 404 << 200;
+        QTest::newRow("all 500") << true << QByteArray("rate=1&kinds=500&seed=1&delay=0") << 200
+                                 << 500;
+        QTest::newRow("off again")
+            << true << QByteArray("rate=0&kinds=&seed=0&delay=20") << 200 << 200;
+        QTest::newRow("unknown kind")
+            << true << QByteArray("rate=1&kinds=boom&seed=1&delay=0") << 400 << 200;
+        QTest::newRow("rate out of range")
+            << true << QByteArray("rate=2&kinds=500&seed=1&delay=0") << 400 << 200;
+        QTest::newRow("not a number")
+            << true << QByteArray("rate=x&kinds=500&seed=1&delay=0") << 400 << 200;
+    }
+    void faultControl()
+    {
+        QFETCH(bool, enabled);
+        QFETCH(QByteArray, form);
+        start(faults(0.0, {}));
+        if (enabled)
+            m_server->enableFaultControl();
+        QTEST(m_http->post("/api/_faults", form).status, "status");
+        QTEST(m_http->get("/api/get_company_name.php?DeviceName=DEV").status, "lookupStatus");
+        // The control and the counters are not the agent's traffic.
+        m_http->get("/api/_stats");
+        QCOMPARE(m_server->stats().value("api_requests"), 1);
+    }
+
     void statsText()
     {
         start(faults(1.0, {"201"}));

@@ -3,10 +3,13 @@
 #include "support/CannedHttpServer.h"
 
 #include "pipeline/ReportService.h"
+#include "service/DeviceIdentity.h"
 #include "service/HttpTransport.h"
 #include "service/ServiceClient.h"
 
 #include <QBuffer>
+#include <QNetworkInterface>
+#include <QRegularExpression>
 #include <QTest>
 
 class TestService : public QObject
@@ -27,6 +30,47 @@ private slots:
     {
         delete m_http;
         m_http = nullptr;
+    }
+
+    void hardwareAddressText_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("separator");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("six bytes") << QByteArray::fromHex("001a2b3c4d5e") << ":"
+                                   << "00:1A:2B:3C:4D:5E";
+        QTest::newRow("other separator") << QByteArray::fromHex("0a0b0c0d0e0f") << "-"
+                                         << "0A-0B-0C-0D-0E-0F";
+        QTest::newRow("eight bytes") << QByteArray::fromHex("ffeeddccbbaa9988") << ":"
+                                     << "FF:EE:DD:CC:BB:AA:99:88";
+        QTest::newRow("none") << QByteArray() << ":"
+                              << "";
+    }
+    void hardwareAddressText()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, separator);
+        QTEST(FormatHardwareAddress(bytes, separator), "text");
+    }
+
+    // The platform's own adapter list (the IP Helper on Windows): the first adapter's address,
+    // one the system also reports through another interface, in the device name's form.
+    void deviceNameOfThisMachine()
+    {
+        qunsetenv("TALLYFRAME_DEVICE_NAME");
+        const QString name = ReadMacAddress(QStringLiteral(":"));
+        QCOMPARE(GetDeviceName(), name);
+        if (name.isEmpty())
+            QSKIP("this machine has no network adapter with an address");
+        QVERIFY2(QRegularExpression(QStringLiteral("^[0-9A-F]{2}(:[0-9A-F]{2})+$"))
+                     .match(name)
+                     .hasMatch(),
+                 qPrintable(name));
+        QCOMPARE(ReadMacAddress(QStringLiteral("-")), QString(name).replace(':', '-'));
+        QStringList known;
+        for (const QNetworkInterface& adapter : QNetworkInterface::allInterfaces())
+            known << adapter.hardwareAddress().toUpper();
+        QVERIFY2(known.contains(name), qPrintable(name + " not in " + known.join(", ")));
     }
 
     void urlEncode_data()

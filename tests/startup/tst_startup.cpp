@@ -350,9 +350,9 @@ private slots:
         TestService service;
         DeviceNameGuard device("AA:BB:CC:00:00:07");
         const QString path = salesDb();
-        service.store().createCompany("Toko", "AA:BB:CC:00:00:07", "1",
-                                      "DRIVER={SQLite3};\r\nDatabase=" + hostPath(path) + "\r\n;NoCreat=1;",
-                                      0);
+        service.store().createCompany(
+            "Toko", "AA:BB:CC:00:00:07", "1",
+            "DRIVER={SQLite3};\r\nDatabase=" + hostPath(path) + "\r\n;NoCreat=1;", 0);
         ScriptedDialogs dialogs;
         Form1 form;
         form.Tampil();

@@ -155,7 +155,8 @@ QMap<QString, qint64> TallyServer::stats() const
     for (const QByteArray& line : serviceCall(m_baseUrl + "/api/_stats", nullptr).split('\n')) {
         const qsizetype eq = line.indexOf('=');
         if (eq > 0)
-            values.insert(QString::fromUtf8(line.left(eq)), line.mid(eq + 1).trimmed().toLongLong());
+            values.insert(QString::fromUtf8(line.left(eq)),
+                          line.mid(eq + 1).trimmed().toLongLong());
     }
     return values;
 }

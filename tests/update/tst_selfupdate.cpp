@@ -47,7 +47,7 @@ QString exe(const QString& base)
 }
 
 // The files of the given base names, in the order entries() lists them.
-QStringList files(const QStringList& bases)
+QStringList exeFiles(const QStringList& bases)
 {
     QStringList names;
     for (const QString& base : bases)
@@ -297,13 +297,13 @@ private slots:
             QCOMPARE(r.ended, 1);
             QCOMPARE(readFile(downloaded), bytes);
             QVERIFY(QFileInfo(downloaded).isExecutable());
-            QCOMPARE(entries(folder.path()), (files({"Q17-Tallyframe", "Q17-Tallyframe-NEW"})));
+            QCOMPARE(entries(folder.path()), (exeFiles({"Q17-Tallyframe", "Q17-Tallyframe-NEW"})));
         } else {
             QCOMPARE(int(outcome), int(UpdateOutcome::Continued));
             QVERIFY(r.started.isEmpty());
             QCOMPARE(r.ended, 0);
             // Nothing half-done is left behind, and the running build is untouched.
-            QCOMPARE(entries(folder.path()), files({"Q17-Tallyframe"}));
+            QCOMPARE(entries(folder.path()), exeFiles({"Q17-Tallyframe"}));
         }
         QCOMPARE(readFile(running), buildBytes(kRunningSize));
     }
@@ -459,7 +459,7 @@ private slots:
         else
             QCOMPARE(int(DownloadBuild(address, target, check)), verdict);
         QCOMPARE(readFile(target), expected ? bytes : QByteArray("earlier"));
-        QCOMPARE(entries(folder.path()), (files({"Q17-Tallyframe", "Q17-Tallyframe-NEW"})));
+        QCOMPARE(entries(folder.path()), (exeFiles({"Q17-Tallyframe", "Q17-Tallyframe-NEW"})));
         if (expected)
             QVERIFY(QFileInfo(target).isExecutable());
         QVERIFY(other.requestLines.isEmpty());
@@ -534,8 +534,8 @@ private slots:
         QTest::addColumn<QStringList>("left");
         QTest::addColumn<QString>("lastPrompt"); // "" = the time line
         QTest::addColumn<bool>("withKey");
-        const QStringList usual = files({"Q17-Tallyframe"});
-        const QStringList waiting = files({"Q17-Tallyframe", "Q17-Tallyframe-NEW"});
+        const QStringList usual = exeFiles({"Q17-Tallyframe"});
+        const QStringList waiting = exeFiles({"Q17-Tallyframe", "Q17-Tallyframe-NEW"});
         QTest::newRow("nothing pending") << "" << false << false << usual << "" << false;
         QTest::newRow("download waiting") << "good" << false << true << waiting << "" << false;
         QTest::newRow("waiting, 999 bytes short")
@@ -575,15 +575,14 @@ private slots:
 
         Recorder r;
         const QByteArray key = withKey ? QByteArray(32, 'k') : QByteArray();
-        const UpdateOutcome outcome =
-            RunUpdateCheck({native(folder.path()), "Q17-Tallyframe", kExe, key, "1.0.0"}, r.hooks());
+        const UpdateOutcome outcome = RunUpdateCheck(
+            {native(folder.path()), "Q17-Tallyframe", kExe, key, "1.0.0"}, r.hooks());
         QCOMPARE(r.prompts.value(1), QString(UpdateText::CheckFailed));
         QCOMPARE(r.prompts.last(), lastPrompt.isEmpty()
                                        ? "Sekarang: " + localText() + " | Baru: Error: 404"
                                        : lastPrompt);
-        QCOMPARE(r.started,
-                 starts ? QStringList{native(folder.filePath(exe("Q17-Tallyframe-NEW")))}
-                        : QStringList{});
+        QCOMPARE(r.started, starts ? QStringList{native(folder.filePath(exe("Q17-Tallyframe-NEW")))}
+                                   : QStringList{});
         QCOMPARE(r.ended, starts ? 1 : 0);
         QCOMPARE(int(outcome), int(starts ? UpdateOutcome::HandedOver : UpdateOutcome::Continued));
         QCOMPARE(entries(folder.path()), left);
@@ -635,7 +634,7 @@ private slots:
         QCOMPARE(readFile(folder.filePath(exe("Q17-Tallyframe-TMP"))), newBytes);
         QCOMPARE(QFileInfo(usual).permissions() & 0x7777, QFileInfo(self).permissions() & 0x7777);
         QCOMPARE(entries(folder.path()),
-                 (files({"Q17-Tallyframe", "Q17-Tallyframe-NEW", "Q17-Tallyframe-TMP"})));
+                 (exeFiles({"Q17-Tallyframe", "Q17-Tallyframe-NEW", "Q17-Tallyframe-TMP"})));
     }
 
     // Ending the process when its successor did not start would leave no agent running at all.
@@ -654,7 +653,8 @@ private slots:
         writeFile(folder.filePath(exe("Q17-Tallyframe-NEW")), buildBytes(kRunningSize + 10));
         Recorder r;
         r.startSucceeds = false;
-        const UpdateOutcome outcome = RunUpdateCheck({native(folder.path()), runningAs, kExe}, r.hooks());
+        const UpdateOutcome outcome =
+            RunUpdateCheck({native(folder.path()), runningAs, kExe}, r.hooks());
         QCOMPARE(r.started.size(), 1);
         QCOMPARE(r.ended, 0);
         QCOMPARE(int(outcome), int(UpdateOutcome::Continued));
@@ -685,10 +685,9 @@ private slots:
         const UpdateOutcome outcome =
             RunUpdateCheck({native(folder.path()), "Q17-Tallyframe-NEW", kExe}, r.hooks(300));
         QCOMPARE(int(outcome), int(UpdateOutcome::Continued));
-        QVERIFY2(
-            r.prompts.last().startsWith("Gagal mengganti " +
-                                        native(folder.filePath(exe("Q17-Tallyframe")))),
-            qPrintable(r.prompts.last()));
+        QVERIFY2(r.prompts.last().startsWith("Gagal mengganti " +
+                                             native(folder.filePath(exe("Q17-Tallyframe")))),
+                 qPrintable(r.prompts.last()));
         QVERIFY(r.started.isEmpty());
         QCOMPARE(r.ended, 0);
     }
@@ -706,7 +705,7 @@ private slots:
         QVERIFY(r.prompts.isEmpty());
         QVERIFY(r.started.isEmpty());
         QVERIFY(service.requestLines.isEmpty());
-        QCOMPARE(entries(folder.path()), (files({"Bundle1", "Bundle1-NEW"})));
+        QCOMPARE(entries(folder.path()), (exeFiles({"Bundle1", "Bundle1-NEW"})));
     }
 
     // The window: the sixth tick checks, the caption is set, a hand-over ends the process.

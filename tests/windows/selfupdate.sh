@@ -22,10 +22,8 @@ cp "$agent" "$work/newer.exe"
 printf 'build 2' >>"$work/newer.exe"
 "$TALLYFRAME_SERVER_BIN" --data "$work/data" publish "$work/newer.exe" Q17-Tallyframe.exe >/dev/null
 touch -d '-1 hour' "$work/data/app/Q17-Tallyframe.exe"
-# Entries exist for both names the program runs under: no consent window in any run.
-for name in Q17-Tallyframe Q17-Tallyframe-NEW; do
-  wine reg add "$machine_run" /v $name /t REG_SZ /d "\"C:\\x\\$name.EXE\" --auto-start" /f >/dev/null 2>&1
-done
+# The usual name has its entry: no consent window at the first run, nor in the hand-over runs.
+wine reg add "$machine_run" /v Q17-Tallyframe /t REG_SZ /d "\"C:\\x\\Q17-Tallyframe.EXE\" --auto-start" /f >/dev/null 2>&1
 
 files() { (cd "$app" && ls -1 | tr '\n' ' '); }
 settled() {
@@ -48,7 +46,5 @@ agents=$(for pid in $(programs_at "$app/"); do { tr '\0' ' ' <"/proc/$pid/cmdlin
   grep -ic 'Q17-Tallyframe' || true)
 usual=$(for pid in $(programs_at "$app/Q17-Tallyframe.EXE"); do echo "$pid"; done | wc -l)
 check "one agent runs on, under the usual name" test "$agents" = 1 -a "$usual" = 1
-for name in Q17-Tallyframe Q17-Tallyframe-NEW; do
-  wine reg delete "$machine_run" /v $name /f >/dev/null 2>&1
-done
+wine reg delete "$machine_run" /v Q17-Tallyframe /f >/dev/null 2>&1 || true
 finish

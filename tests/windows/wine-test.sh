@@ -17,8 +17,10 @@ export WINEPATH="Z:${kit//\//\\}\\bin"
 
 work=$(mktemp -d /tmp/wine-test.XXXXXX)
 server_pid=
+pg_stop=()
 cleanup() {
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+  [ ${#pg_stop[@]} -gt 0 ] && "${pg_stop[@]}" >/dev/null 2>&1
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -39,6 +41,32 @@ if [ "${TALLYFRAME_WINE_SERVICE:-}" = 1 ]; then
     exit 1
   fi
   export TALLYFRAME_TEST_SERVICE_URL=$url TALLYFRAME_TEST_SERVICE_DATA=$work/service
+fi
+
+# With TALLYFRAME_WINE_POSTGRES=1 a private PostgreSQL cluster (as the postgres account when
+# run as root, which PostgreSQL insists on) on a free loopback port.
+pg_bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n1)
+if [ "${TALLYFRAME_WINE_POSTGRES:-}" = 1 ] && [ -x "$pg_bin/pg_ctl" ]; then
+  as_postgres=()
+  if [ "$(id -u)" = 0 ]; then
+    as_postgres=(runuser -u postgres --)
+    chmod 755 "$work"
+  fi
+  mkdir -p "$work/pg/sock"
+  [ "$(id -u)" = 0 ] && chown -R postgres "$work/pg"
+  if "${as_postgres[@]}" "$pg_bin/initdb" -D "$work/pg/data" -U report -E UTF8 --no-locale \
+    -A trust >"$work/pg.log" 2>&1; then
+    for _ in 1 2 3 4 5; do
+      port=$((20000 + RANDOM % 30000))
+      if "${as_postgres[@]}" "$pg_bin/pg_ctl" -D "$work/pg/data" -l "$work/pg/log" -w -o \
+        "-p $port -c listen_addresses=127.0.0.1 -c fsync=off -k $work/pg/sock" start \
+        >>"$work/pg.log" 2>&1; then
+        export TALLYFRAME_TEST_PG_CONNECTION="DRIVER={PostgreSQL Unicode};Server=127.0.0.1;Port=$port;Database=postgres;Uid=report;Pwd=;"
+        pg_stop=("${as_postgres[@]}" "$pg_bin/pg_ctl" -D "$work/pg/data" -m immediate -w stop)
+        break
+      fi
+    done
+  fi
 fi
 
 # Windows programs with windows need a display: one for the whole run when the caller has one.
