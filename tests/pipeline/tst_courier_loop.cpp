@@ -31,7 +31,9 @@
 #include <QTimer>
 
 #include <csignal>
+#ifndef Q_OS_WIN
 #include <sys/resource.h>
+#endif
 
 namespace {
 
@@ -718,6 +720,9 @@ void TestCourierLoop::spoolThatCannotBeWritten_data()
 
 void TestCourierLoop::spoolThatCannotBeWritten()
 {
+#ifdef Q_OS_WIN
+    QSKIP("Windows has no per-process file size limit to fill the disk with");
+#else
     QFETCH(int, shortBy);
     const QString sql = QStringLiteral(
         "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
@@ -766,6 +771,7 @@ void TestCourierLoop::spoolThatCannotBeWritten()
     const auto reports = m_service->store().reports(m_company.id);
     QCOMPARE(reports.size(), 2);
     QCOMPARE(m_service->store().report(reports.last().id)->document.size(), size);
+#endif
 }
 
 void TestCourierLoop::databaseFailureClass_data()
