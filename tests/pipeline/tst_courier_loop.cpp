@@ -882,6 +882,9 @@ void TestCourierLoop::lockedDatabasePasses()
     std::unique_ptr<SqliteLockHolder> sqliteLock;
     std::unique_ptr<OdbcConnection> pgLock;
     if (hold && !postgres) {
+#ifdef Q_OS_WIN
+        QSKIP("the lock is held by the sqlite3 shell, which the Windows build cannot start");
+#endif
         sqliteLock = std::make_unique<SqliteLockHolder>(m_dbPath);
         QVERIFY(sqliteLock->holds());
     } else if (hold) {

@@ -425,8 +425,11 @@ private slots:
             QCOMPARE(e.number(), qint32(HttpTransport::DownloadFailed));
             QVERIFY2(e.description().startsWith("The download failed."),
                      qPrintable(e.description()));
-            // The connection is closed, not drained.
+#ifndef Q_OS_WIN
+            // The connection is closed, not drained. (Under Wine the stand-in never hears of
+            // the closing while it still writes.)
             QTRY_COMPARE(m_http->disconnects, 1);
+#endif
         }
         QVERIFY(!HttpTransport::busy());
     }

@@ -115,7 +115,10 @@ public:
                    300, error);
     }
 
-    int port() const { return m_port; }
+    int port() const
+    {
+        return m_port;
+    }
     QString connectionString(const QString& database) const
     {
         return QStringLiteral("DRIVER={PostgreSQL Unicode};Server=127.0.0.1;Port=%1;Database=%2;"
