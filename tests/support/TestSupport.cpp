@@ -188,18 +188,6 @@ TestService::TestService()
     qputenv("TALLYFRAME_SERVICE_URL", m_baseUrl.toUtf8());
 }
 
-TestService::~TestService()
-{
-    if (m_previousUrl.isEmpty())
-        qunsetenv("TALLYFRAME_SERVICE_URL");
-    else
-        qputenv("TALLYFRAME_SERVICE_URL", m_previousUrl);
-}
-
-TallyServer& TestService::server()
-{
-    return *m_server;
-}
 TallyStore& TestService::store()
 {
     return *m_store;
@@ -222,18 +210,6 @@ TestService::TestService()
     qputenv("TALLYFRAME_SERVICE_URL", m_server->baseUrl().toUtf8());
 }
 
-TestService::~TestService()
-{
-    if (m_previousUrl.isEmpty())
-        qunsetenv("TALLYFRAME_SERVICE_URL");
-    else
-        qputenv("TALLYFRAME_SERVICE_URL", m_previousUrl);
-}
-
-TallyServer& TestService::server()
-{
-    return *m_server;
-}
 TallyStore& TestService::store()
 {
     return m_server->store();
@@ -247,6 +223,19 @@ QString TestService::dataDir() const
     return m_dir.path();
 }
 #endif
+
+TestService::~TestService()
+{
+    if (m_previousUrl.isEmpty())
+        qunsetenv("TALLYFRAME_SERVICE_URL");
+    else
+        qputenv("TALLYFRAME_SERVICE_URL", m_previousUrl);
+}
+
+TallyServer& TestService::server()
+{
+    return *m_server;
+}
 
 DeviceNameGuard::DeviceNameGuard(const QString& deviceName)
     : m_previous(qgetenv("TALLYFRAME_DEVICE_NAME")),
