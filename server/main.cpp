@@ -1,5 +1,6 @@
 // tallyframe-server: runs the reference reporting service, or, given a command, changes its data
 // folder for scripts (add-company, queue, publish) without starting a server.
+#include "BuildInfo.h"
 #include "TallyServer.h"
 #include "update/UpdateSignature.h"
 

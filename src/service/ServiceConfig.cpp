@@ -1,6 +1,8 @@
 // Build-time hosts with environment overrides.
 #include "ServiceConfig.h"
 
+#include "BuildInfo.h"
+
 #include <QStringList>
 #include <QUrl>
 

@@ -2,6 +2,8 @@
 // held in memory whole.
 #include "UpdateSignature.h"
 
+#include "BuildInfo.h"
+
 #include <QFile>
 #include <QRegularExpression>
 

@@ -3,6 +3,7 @@
 #include "UiTestHelpers.h"
 #include "support/TestSupport.h"
 
+#include "BuildInfo.h"
 #include "app/OpenUrl.h"
 #include "app/ProfileState.h"
 #include "ui/Form1.h"

@@ -3,6 +3,8 @@
 // themselves. Every process the test causes is found by its executable's folder and killed.
 #include "support/TestSupport.h"
 
+#include "BuildInfo.h"
+
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
