@@ -9,8 +9,6 @@ Q_LOGGING_CATEGORY(lcPipeline, "tallyframe.pipeline")
 
 namespace {
 
-qint16 g_backoffCount = 0;
-
 QString pollUrl(const QString& companyName)
 {
     QString url = serviceUrl(QLatin1String(Endpoint::ReportRequest));
@@ -50,44 +48,9 @@ QString TextBoxView(const QString& text)
     return shown;
 }
 
-qint16 BackoffCount()
+QString PollReportRequest(const QString& companyName)
 {
-    return g_backoffCount;
-}
-
-void StartPollPause()
-{
-    g_backoffCount = 1;
-}
-
-void setBackoffCount(qint16 count)
-{
-    g_backoffCount = count;
-}
-
-QString FetchReportRequests(const QString& companyName, const StatusWriter& prompting)
-{
-    if (g_backoffCount > 0) {
-        prompting(QStringLiteral("Coffee time for a next good internet connection in ") +
-                  QString::number(kBackoffEnd - g_backoffCount) + QStringLiteral(". Cheers!"));
-        ++g_backoffCount;
-        if (g_backoffCount >= kBackoffEnd) {
-            g_backoffCount = 0;
-            prompting(QStringLiteral("We're back!"));
-        }
-        return {};
-    }
-    try {
-        return NormalizeLineEnds(HttpTransport::get(pollUrl(companyName)).text());
-    } catch (const TransportError& e) {
-        const QString result = QStringLiteral("[Error:") + QString::number(e.number()) +
-                               QStringLiteral("] ") + e.description();
-        if (e.description().contains(QLatin1String("system"), Qt::CaseSensitive)) {
-            prompting(QStringLiteral("Sepertinya hubungan ke internet terputus?"));
-            g_backoffCount = 1;
-        }
-        return result;
-    }
+    return NormalizeLineEnds(HttpTransport::get(pollUrl(companyName)).text());
 }
 
 QByteArray UpdateFlagBody(qint32 urut, const QString& flag)

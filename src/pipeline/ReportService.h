@@ -16,14 +16,8 @@ Q_DECLARE_LOGGING_CATEGORY(lcPipeline)
 // Writes a text into the status line (the main window's Prompting).
 using StatusWriter = std::function<void(const QString&)>;
 
-// Ticks that a lost connection pauses the poll for, counting the failing one: the count runs
-// 1..29 and the tick that reaches 30 ends the pause.
-inline constexpr qint16 kBackoffEnd = 30;
-
-// The next request of the company: the reply with bare LF made CR LF, a failure text
-// "[Error:" number "] " description, or the empty text on a pausing tick. A failure that
-// speaks of the "system" (the connection is gone) starts the pause. Never throws.
-QString FetchReportRequests(const QString& companyName, const StatusWriter& prompting);
+// The next request of the company: the reply with bare LF made CR LF. Throws TransportError.
+QString PollReportRequest(const QString& companyName);
 
 // What the text box shows of a text: each line cut after kShownLineChars characters and at most
 // kShownLines lines, so that a reply of megabytes on one line is not laid out on the window's
@@ -31,13 +25,6 @@ QString FetchReportRequests(const QString& companyName, const StatusWriter& prom
 inline constexpr qsizetype kShownLineChars = 4000;
 inline constexpr qsizetype kShownLines = 2000;
 QString TextBoxView(const QString& text);
-
-// The pause counter of the poll: 0 while polling, 1..29 while pausing. Lives for the process.
-qint16 BackoffCount();
-// Pauses the poll as a lost connection does, without the "connection lost" text (a report
-// whose upload failed waits before it is tried again).
-void StartPollPause();
-void setBackoffCount(qint16 count); // tests
 
 // "Flag=" + flag + "&Urut=" + urut + "&updateDtModified=1", values as they are.
 QByteArray UpdateFlagBody(qint32 urut, const QString& flag);

@@ -8,12 +8,16 @@
 #include <QNetworkRequest>
 #include <QUrl>
 
+#include <atomic>
+
 Q_LOGGING_CATEGORY(lcService, "tallyframe.service")
 
 namespace {
 
-int g_timeoutMs = -1;
-int g_busy = 0;
+std::atomic<int> g_timeoutMs{-1};
+// Per thread: the report courier waits on its own thread, and the window's timers ask only
+// about the calls of theirs.
+thread_local int g_busy = 0;
 
 QNetworkAccessManager& manager()
 {

@@ -79,6 +79,7 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent)
     setWindowIcon(QIcon(QStringLiteral(":/images/app-icon.png")));
     buildControls();
     buildMenus();
+    connectCourier();
 
     Timer2 = new QTimer(this);
     Timer2->setInterval(500);
@@ -99,7 +100,8 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent)
     m_startupRetry->setInterval(kStartupRetryMs);
     connect(m_startupRetry, &QTimer::timeout, this, [this] {
         // Never start over under an open dialog or inside another call: try a bit later.
-        if (m_inTick || HttpTransport::busy() || QApplication::activeModalWidget()) {
+        if (m_inTick || HttpTransport::busy() || m_courier->busy() ||
+            QApplication::activeModalWidget()) {
             m_startupRetry->start();
             return;
         }
@@ -120,6 +122,7 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent)
 
 Form1::~Form1()
 {
+    delete m_courier;
     if (g_instance == this)
         g_instance = nullptr;
 }
@@ -275,7 +278,7 @@ void Form1::buildMenus()
 
 template <typename Fn> void Form1::guardedTick(Fn&& fn)
 {
-    if (m_inTick || HttpTransport::busy())
+    if (m_inTick || HttpTransport::busy() || m_courier->busy())
         return;
     m_inTick = true;
     try {

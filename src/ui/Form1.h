@@ -2,6 +2,8 @@
 // the three timers. Its methods are spread over several files by concern (Form1*.cpp).
 #pragma once
 
+#include "pipeline/ReportCourier.h"
+
 #include <QMainWindow>
 #include <QString>
 
@@ -37,8 +39,10 @@ public:
 
     // Update check (self-update).
     void CekUpdt();
-    // Report pipeline.
+    // Runs a request text on the courier's thread, as a tick does.
     void AutoKirimJSON(const QString& hsl);
+    // The report loop this window shows.
+    ReportCourier* courier() const { return m_courier; }
     // Orderly exit.
     void ShutDown();
     // Runs the orderly exit once when the desktop session ends, without holding it up.
@@ -157,12 +161,15 @@ private:
     void tickStartupOption(qint16 appHide);
     // Runs a timer tick unless a call or a dialog of an earlier tick is still open.
     template <typename Fn> void guardedTick(Fn&& fn);
+    void connectCourier();
+    ReportCourier::Profile courierProfile() const;
 
     // TxtRs's text exactly as set: the box itself shows CR LF as plain line breaks.
     QString m_txtRsText;
     QTimer* m_startupRetry = nullptr;
     StartupRetry m_retry = StartupRetry::Everything;
     TrayIcon* m_tray = nullptr;
+    ReportCourier* m_courier = nullptr; // on its own thread: deleted, never parented
     int m_autoRegistrations = 0;
     bool m_inTick = false;
 };

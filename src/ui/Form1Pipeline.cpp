@@ -1,11 +1,10 @@
-// The main window's side of the report pipeline: the poll tick, the text box's reactions, the
-// run of a request, and the status line's look and remedies.
+// The main window's side of the report loop: what the courier reports, shown, the text box's
+// reactions, and the status line's look and remedies.
 #include "Form1.h"
 
 #include "app/ProfileState.h"
 #include "app/SettingsStore.h"
-#include "pipeline/ReportRequest.h"
-#include "pipeline/ReportRun.h"
+#include "pipeline/ReportService.h"
 #include "pipeline/ResponseLabel.h"
 #include "service/DeviceIdentity.h"
 #include "service/HttpTransport.h"
@@ -40,14 +39,38 @@ QString styleFor(ResponseLabelLook::Colour colour)
 
 } // namespace
 
+ReportCourier::Profile Form1::courierProfile() const
+{
+    return {Label7->text(), ProfileState::instance().ConnectionString,
+            OwnerGuard::Load(*SettingsStore::open())};
+}
+
+void Form1::connectCourier()
+{
+    m_courier = new ReportCourier;
+    m_courier->startThread();
+    ReportCourier* courier = m_courier;
+    connect(courier, &ReportCourier::status, this,
+            [this](const QString& text) { Prompting(text); });
+    connect(courier, &ReportCourier::requestText, this, [this, courier](const QString& text) {
+        setTxtRs(text);
+        courier->answer();
+    });
+    connect(courier, &ReportCourier::message, this, [courier](const QString& text, int style) {
+        Dialogs::instance().messageBox(text, style);
+        courier->answer();
+    });
+    connect(courier, &ReportCourier::question, this, [courier](const QString& prompt) {
+        courier->answer(Dialogs::instance().inputBox(prompt));
+    });
+    // The start-up's connection is released on its own thread before the run opens another.
+    connect(courier, &ReportCourier::runStarts, this,
+            [] { ProfileState::instance().DbConnection.reset(); });
+}
+
 void Form1::Timer2_Timer()
 {
-    const QString result =
-        FetchReportRequests(Label7->text(), [this](const QString& text) { Prompting(text); });
-    if (result.isEmpty())
-        return;
-    setTxtRs(result);
-    AutoKirimJSON(result);
+    m_courier->requestTick(courierProfile());
 }
 
 void Form1::TxtRs_Change()
@@ -73,59 +96,7 @@ void Form1::TxtRs_Change()
 
 void Form1::AutoKirimJSON(const QString& hsl)
 {
-    const ParsedRequest parsed = ParseReportRequest(hsl);
-    if (parsed.status == ParsedRequest::NotARequest)
-        return;
-    if (parsed.status == ParsedRequest::Malformed) {
-        // Often a reply cut short on the way: the request stays pending and comes again whole,
-        // at the pace of a lost connection rather than twice a second.
-        Prompting(QStringLiteral("Permintaan laporan tidak dijalankan: ") + parsed.problem +
-                  QLatin1Char('.'));
-        StartPollPause();
-        return;
-    }
-    ReportRequest request = parsed.request;
-    Dialogs& dialogs = Dialogs::instance();
-    if (request.Sql.isEmpty())
-        request.Sql = dialogs.inputBox(QStringLiteral("Buat SQL String!"));
-    if (request.Sql.isEmpty())
-        return;
-    if (request.FileName.isEmpty())
-        request.FileName = dialogs.inputBox(QStringLiteral("Tentukan nama file"));
-
-    ProfileState& profile = ProfileState::instance();
-    ReportRunHost host;
-    host.prompting = [this](const QString& text) { Prompting(text); };
-    host.setTxtRs = [this](const QString& text) { setTxtRs(text); };
-    host.messageBox = [&dialogs](const QString& text, int style) {
-        dialogs.messageBox(text, style);
-    };
-    host.guard = OwnerGuard::Load(*SettingsStore::open());
-    const ReportRun run = RunReportQuery(request.Sql, request.FileName, request.Title,
-                                         profile.ConnectionString, profile.DbConnection, host);
-    setTxtRs(run.text);
-    if (!run.flagRequest()) {
-        // The service has not got the report: leave it pending there and ask again after a
-        // pause, not on every tick.
-        StartPollPause();
-        return;
-    }
-
-    const QString before = txtRs();
-    QString flagResult;
-    bool flagged = false;
-    try {
-        flagResult = UpdateFlag(request.Urut, QStringLiteral("0"));
-        flagged = flagResult.startsWith(QLatin1String("Response: "));
-    } catch (const TransportError& e) {
-        flagResult = QStringLiteral("[Error:") + QString::number(e.number()) +
-                     QStringLiteral("] ") + e.description();
-    }
-    setTxtRs(before + QStringLiteral("\r\n") + flagResult);
-    // An unflagged request comes back at the next poll and would be run and uploaded again
-    // twice a second for as long as the flag fails: wait as after an undelivered report.
-    if (!flagged)
-        StartPollPause();
+    m_courier->requestRun(hsl, courierProfile());
 }
 
 void Form1::LblResponse_Change()

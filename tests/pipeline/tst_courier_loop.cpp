@@ -256,7 +256,6 @@ void TestCourierLoop::init()
     m_form->setTxtRs(QStringLiteral("Welcome ") + kCompany +
                      QStringLiteral("...\r\nNothing is impossible ^_^"));
 
-    setBackoffCount(0);
     const QDateTime fixed(QDate(2026, 12, 7), QTime(10, 15, 0));
     setFooterClock([fixed] { return fixed; });
     footerRandom().reset();
@@ -277,7 +276,9 @@ void TestCourierLoop::cleanup()
 void TestCourierLoop::tick()
 {
     // Through the timer's own signal, so that the window's guard against overlaps applies.
-    QVERIFY(QMetaObject::invokeMethod(m_form->Timer2, "timeout", Qt::DirectConnection));
+    runCourierTick(*m_form->courier(), [this] {
+        QVERIFY(QMetaObject::invokeMethod(m_form->Timer2, "timeout", Qt::DirectConnection));
+    });
 }
 
 void TestCourierLoop::tickThroughPause()
@@ -285,7 +286,7 @@ void TestCourierLoop::tickThroughPause()
     // The 29 pausing ticks; the next tick polls again.
     for (int k = 1; k <= 29; ++k)
         tick();
-    QCOMPARE(BackoffCount(), qint16(0));
+    QCOMPARE(m_form->courier()->backoffCount(), qint16(0));
 }
 
 std::unique_ptr<CannedHttpServer> TestCourierLoop::cannedService(const QByteArray& pollAnswer)
@@ -345,6 +346,7 @@ void TestCourierLoop::requestRunsEndToEnd()
     QVERIFY(m_form->Frame1->isHidden());
     QCOMPARE(m_form->LblResponse->text(), QStringLiteral("Terhubung database"));
     QVERIFY(!ProfileState::instance().DbConnection); // released after a finished run
+    QVERIFY(!m_form->courier()->holdsConnection());
     QCOMPARE(spoolFiles(), QStringList());
 
     tick();
@@ -369,7 +371,7 @@ void TestCourierLoop::failingSqlIsFlagged()
     QVERIFY2(box->text.startsWith(QStringLiteral("[Error: -2147467259] \r\n")),
              qPrintable(box->text));
     QVERIFY(box->text.contains(QStringLiteral("no such table")));
-    QCOMPARE(BackoffCount(), 0);
+    QCOMPARE(m_form->courier()->backoffCount(), 0);
 }
 
 void TestCourierLoop::pollFailure_data()
@@ -395,7 +397,7 @@ void TestCourierLoop::pollFailure()
     tick();
     QVERIFY2(m_form->txtRs().startsWith(textStart), qPrintable(m_form->txtRs()));
     QVERIFY(m_form->Frame1->isHidden());
-    QCOMPARE(BackoffCount(), qint16(pauses ? 1 : 0));
+    QCOMPARE(m_form->courier()->backoffCount(), qint16(pauses ? 1 : 0));
     QCOMPARE(m_form->LblResponse->text(),
              pauses ? QStringLiteral("Sepertinya hubungan ke internet terputus?") : before);
     // Not a request: nothing asked, nothing run.
@@ -407,7 +409,7 @@ void TestCourierLoop::lostConnectionPausesAndCountsDown()
     const QString serviceUrl = m_service->baseUrl();
     qputenv("TALLYFRAME_SERVICE_URL", deadServiceUrl().toUtf8());
     tick();
-    QCOMPARE(BackoffCount(), qint16(1));
+    QCOMPARE(m_form->courier()->backoffCount(), qint16(1));
     qputenv("TALLYFRAME_SERVICE_URL", serviceUrl.toUtf8());
 
     const qint64 requestsBefore = apiRequests();
@@ -421,7 +423,7 @@ void TestCourierLoop::lostConnectionPausesAndCountsDown()
         QCOMPARE(m_form->LblResponse->text(), expected);
     }
     QCOMPARE(apiRequests(), requestsBefore); // no request during the pause
-    QCOMPARE(BackoffCount(), qint16(0));
+    QCOMPARE(m_form->courier()->backoffCount(), qint16(0));
     tick(); // the 30th tick after the failure polls again
     QCOMPARE(apiRequests(), requestsBefore + 1);
     QCOMPARE(m_form->txtRs(), QStringLiteral("nothing"));
@@ -455,7 +457,8 @@ void TestCourierLoop::serviceGoesAwayMidReport()
     QVERIFY(m_service->store().reports(m_company.id).isEmpty());
     QVERIFY(!isDone(urut)); // still pending on the service
     QVERIFY2(m_form->txtRs().startsWith(textStart), qPrintable(m_form->txtRs()));
-    QCOMPARE(BackoffCount(), qint16(1)); // tried again after a pause, not on every tick
+    QCOMPARE(m_form->courier()->backoffCount(),
+             qint16(1)); // tried again after a pause, not on every tick
     QCOMPARE(spoolFiles(), QStringList());
 
     away = false;
@@ -490,7 +493,8 @@ void TestCourierLoop::refusedReportIsFlagged()
     QVERIFY(m_service->store().reports(m_company.id).isEmpty());
     QVERIFY2(m_form->txtRs().startsWith(QStringLiteral("\r\nResponse: ")),
              qPrintable(m_form->txtRs()));
-    QCOMPARE(BackoffCount(), qint16(0)); // no pause: the queue moves on at the next tick
+    QCOMPARE(m_form->courier()->backoffCount(),
+             qint16(0)); // no pause: the queue moves on at the next tick
     QCOMPARE(spoolFiles(), QStringList());
 }
 
@@ -548,7 +552,7 @@ void TestCourierLoop::flagWithoutAnswer()
                  QStringLiteral("[Error:-2146697211] The system cannot locate the resource")),
              qPrintable(lines[1]));
     // The agent runs on: the next tick gets the request again, runs it and flags it.
-    QCOMPARE(BackoffCount(), qint16(1)); // not again twice a second
+    QCOMPARE(m_form->courier()->backoffCount(), qint16(1)); // not again twice a second
     m_dialogs->onInput = nullptr;
     m_dialogs->inputAnswers = {QStringLiteral("sales_daily")};
     tickThroughPause();
@@ -570,7 +574,7 @@ void TestCourierLoop::malformedRequestIsNotRun()
     QVERIFY(m_dialogs->shown.isEmpty());
     QVERIFY(m_service->store().reports(m_company.id).isEmpty());
     QVERIFY(!isDone(urut));
-    QCOMPARE(BackoffCount(), qint16(1)); // not again on the next tick
+    QCOMPARE(m_form->courier()->backoffCount(), qint16(1)); // not again on the next tick
 
     tickThroughPause();
     tick(); // the whole request arrives and runs
@@ -598,14 +602,14 @@ void TestCourierLoop::malformedRequestPauses()
              qPrintable(m_form->LblResponse->text()));
     QCOMPARE(requestsTo(*http, "/api/save-json.php"), 0);
     QCOMPARE(requestsTo(*http, "/api/update_flag.php"), 0);
-    QCOMPARE(BackoffCount(), qint16(1));
+    QCOMPARE(m_form->courier()->backoffCount(), qint16(1));
 
     // It comes back at the pace of a lost connection, not twice a second.
     tickThroughPause();
     QCOMPARE(requestsTo(*http, "/api/get_rs_req.php"), 1);
     tick();
     QCOMPARE(requestsTo(*http, "/api/get_rs_req.php"), 2);
-    QCOMPARE(BackoffCount(), qint16(1));
+    QCOMPARE(m_form->courier()->backoffCount(), qint16(1));
 }
 
 void TestCourierLoop::redirectedUploadIsNotDelivered_data()
@@ -627,7 +631,7 @@ void TestCourierLoop::redirectedUploadIsNotDelivered()
     QCOMPARE(requestsTo(*http, "/stored"), 0); // the redirect is not followed
     QCOMPARE(requestsTo(*http, "/api/save-json.php"), 1);
     QCOMPARE(requestsTo(*http, "/api/update_flag.php"), 0); // not flagged: still pending
-    QCOMPARE(BackoffCount(), qint16(1));
+    QCOMPARE(m_form->courier()->backoffCount(), qint16(1));
     QVERIFY2(m_form->txtRs().startsWith(QStringLiteral("[Error: %1] \r\nThe service did not "
                                                        "store the report.")
                                             .arg(status)),
@@ -657,7 +661,7 @@ void TestCourierLoop::failedFlagPauses()
     // Qt sends a request again once when the connection closes before any answer.
     const int flags = requestsTo(*http, "/api/update_flag.php");
     QVERIFY(flags >= 1);
-    QCOMPARE(BackoffCount(), qint16(1));
+    QCOMPARE(m_form->courier()->backoffCount(), qint16(1));
 
     // The request is still pending on the service: it runs again, but only after the pause.
     tickThroughPause();
@@ -758,7 +762,7 @@ void TestCourierLoop::spoolThatCannotBeWritten()
 
     QCOMPARE(apiRequests(), requestsBefore + 1); // the poll: nothing uploaded, nothing flagged
     QVERIFY(!isDone(urut));
-    QCOMPARE(BackoffCount(), qint16(1));
+    QCOMPARE(m_form->courier()->backoffCount(), qint16(1));
     QVERIFY2(m_form->txtRs().contains(QStringLiteral("The report could not be written")),
              qPrintable(m_form->txtRs()));
     QCOMPARE(spoolFiles(), QStringList());
@@ -903,7 +907,7 @@ void TestCourierLoop::lockedDatabasePasses()
     QVERIFY2(waited.elapsed() < 60000, "the run waited for minutes on a lock");
     QVERIFY(m_service->store().reports(m_company.id).isEmpty());
     QCOMPARE(isDone(urut), !passes);
-    QCOMPARE(BackoffCount(), qint16(passes ? 1 : 0));
+    QCOMPARE(m_form->courier()->backoffCount(), qint16(passes ? 1 : 0));
     if (!passes)
         return;
     QVERIFY2(m_form->txtRs().startsWith(QStringLiteral("[Error: -2147467259] \r\n")),

@@ -516,7 +516,7 @@ void TestOwnerGuard::windowRunsUnderTheOwnersSettings()
     for (const auto& [sql, status] : requests) {
         const qint64 urut =
             service.store().queueRequest(company.id, sql, QStringLiteral("f"), QStringLiteral("t"));
-        form.Timer2_Timer();
+        runCourierTick(*form.courier(), [&form] { form.Timer2_Timer(); });
         QVERIFY2(form.LblResponse->text().contains(status), qPrintable(form.LblResponse->text()));
         QVERIFY(service.store().request(urut)->done);
     }

@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "pipeline/ReportCourier.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlDatabase>
@@ -277,4 +279,21 @@ QString hostPath(const QString& path)
 QString sqliteConnectionString(const QString& path)
 {
     return QStringLiteral("DRIVER={SQLite3};Database=") + hostPath(path) + QStringLiteral(";");
+}
+
+void runCourierTick(ReportCourier& courier, const std::function<void()>& trigger)
+{
+    if (courier.busy()) {
+        trigger();
+        return;
+    }
+    bool done = false;
+    QObject context;
+    // Queued, so that it comes after the texts the tick sent before it ended.
+    QObject::connect(
+        &courier, &ReportCourier::tickDone, &context, [&done] { done = true; },
+        Qt::QueuedConnection);
+    trigger();
+    if (!QTest::qWaitFor([&done] { return done; }, 120000))
+        qFatal("the courier's tick did not end");
 }

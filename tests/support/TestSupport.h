@@ -111,3 +111,9 @@ QString sqliteConnectionString(const QString& path);
 // The file's path as the host's ODBC drivers see it: under Wine, whose ODBC hands every call to
 // the Linux driver manager, the Unix path; elsewhere the path itself.
 QString hostPath(const QString& path);
+
+class ReportCourier;
+// Starts a tick of the courier through `trigger` (the window's timer, say) and waits until it
+// has ended and what it reported has reached the window. While a tick still runs the trigger
+// is only fired, and nothing is waited for.
+void runCourierTick(ReportCourier& courier, const std::function<void()>& trigger);

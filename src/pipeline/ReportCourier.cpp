@@ -1,0 +1,196 @@
+// The report loop: poll, ask, run, upload, flag.
+#include "ReportCourier.h"
+
+#include "ReportRequest.h"
+#include "ReportRun.h"
+#include "ReportService.h"
+#include "service/HttpTransport.h"
+
+#include <QMutexLocker>
+#include <QThread>
+
+ReportCourier::ReportCourier(QObject* parent) : QObject(parent) {}
+
+ReportCourier::~ReportCourier()
+{
+    stop();
+    if (m_thread) {
+        m_thread->quit();
+        // A query that runs now ends first: its connection belongs to that thread.
+        m_thread->wait();
+        delete m_thread;
+    }
+}
+
+void ReportCourier::startThread()
+{
+    Q_ASSERT(!parent() && !m_thread);
+    m_thread = new QThread;
+    m_thread->setObjectName(QStringLiteral("report courier"));
+    moveToThread(m_thread);
+    m_thread->start();
+}
+
+bool ReportCourier::post(const std::function<void()>& work)
+{
+    bool expected = false;
+    if (!m_busy.compare_exchange_strong(expected, true))
+        return false;
+    {
+        const QMutexLocker lock(&m_answerLock);
+        if (m_stopped) {
+            m_busy = false;
+            return false;
+        }
+    }
+    QMetaObject::invokeMethod(this, [this, work] {
+        work();
+        m_busy = false;
+        emit tickDone();
+    });
+    return true;
+}
+
+bool ReportCourier::requestTick(const Profile& profile)
+{
+    return post([this, profile] { tick(profile); });
+}
+
+bool ReportCourier::requestRun(const QString& reply, const Profile& profile)
+{
+    return post([this, reply, profile] { run(reply, profile); });
+}
+
+void ReportCourier::answer(const QString& text)
+{
+    const QMutexLocker lock(&m_answerLock);
+    m_answer = text;
+    m_hasAnswer = true;
+    m_answered.wakeAll();
+}
+
+void ReportCourier::stop()
+{
+    const QMutexLocker lock(&m_answerLock);
+    m_stopped = true;
+    m_answered.wakeAll();
+}
+
+QString ReportCourier::waitForAnswer(const std::function<void()>& emitter)
+{
+    {
+        const QMutexLocker lock(&m_answerLock);
+        if (m_stopped)
+            return {};
+        m_hasAnswer = false;
+    }
+    // Emitted unlocked: an observer on this thread answers inside the emit.
+    emitter();
+    QMutexLocker lock(&m_answerLock);
+    while (!m_hasAnswer && !m_stopped)
+        m_answered.wait(&m_answerLock);
+    m_hasAnswer = false;
+    return std::exchange(m_answer, QString());
+}
+
+void ReportCourier::showText(const QString& text)
+{
+    m_shownText = text;
+    waitForAnswer([&] { emit requestText(text); });
+}
+
+QString ReportCourier::poll(const QString& companyName)
+{
+    if (m_backoff > 0) {
+        emit status(QStringLiteral("Coffee time for a next good internet connection in ") +
+                    QString::number(kBackoffEnd - m_backoff) + QStringLiteral(". Cheers!"));
+        if (++m_backoff >= kBackoffEnd) {
+            m_backoff = 0;
+            emit status(QStringLiteral("We're back!"));
+        }
+        return {};
+    }
+    try {
+        return PollReportRequest(companyName);
+    } catch (const TransportError& e) {
+        if (e.description().contains(QLatin1String("system"), Qt::CaseSensitive)) {
+            emit status(QStringLiteral("Sepertinya hubungan ke internet terputus?"));
+            m_backoff = 1;
+        }
+        return QStringLiteral("[Error:") + QString::number(e.number()) + QStringLiteral("] ") +
+               e.description();
+    }
+}
+
+void ReportCourier::tick(const Profile& profile)
+{
+    const QString reply = poll(profile.companyName);
+    if (reply.isEmpty())
+        return;
+    showText(reply);
+    run(reply, profile);
+}
+
+void ReportCourier::run(const QString& reply, const Profile& profile)
+{
+    const ParsedRequest parsed = ParseReportRequest(reply);
+    if (parsed.status == ParsedRequest::NotARequest)
+        return;
+    if (parsed.status == ParsedRequest::Malformed) {
+        // Often a reply cut short on the way: the request stays pending and comes again whole,
+        // at the pace of a lost connection rather than twice a second.
+        emit status(QStringLiteral("Permintaan laporan tidak dijalankan: ") + parsed.problem +
+                    QLatin1Char('.'));
+        startPollPause();
+        return;
+    }
+    ReportRequest request = parsed.request;
+    const auto ask = [this](const QString& prompt) {
+        return waitForAnswer([&] { emit question(prompt); });
+    };
+    if (request.Sql.isEmpty())
+        request.Sql = ask(QStringLiteral("Buat SQL String!"));
+    if (request.Sql.isEmpty())
+        return;
+    if (request.FileName.isEmpty())
+        request.FileName = ask(QStringLiteral("Tentukan nama file"));
+
+    ReportRunHost host;
+    host.prompting = [this](const QString& text) { emit status(text); };
+    host.setTxtRs = [this](const QString& text) { showText(text); };
+    host.messageBox = [this](const QString& text, int style) {
+        waitForAnswer([&] { emit message(text, style); });
+    };
+    host.guard = profile.guard;
+    emit runStarts();
+    const ReportRun run = RunReportQuery(request.Sql, request.FileName, request.Title,
+                                         profile.connectionString, m_connection, host);
+    m_holdsConnection = m_connection != nullptr;
+    showText(run.text);
+    if (!run.flagRequest()) {
+        // The service has not got the report: leave it pending there and ask again after a
+        // pause, not on every tick.
+        startPollPause();
+        return;
+    }
+    flag(request.Urut);
+}
+
+void ReportCourier::flag(qint32 urut)
+{
+    const QString before = m_shownText;
+    QString flagResult;
+    bool flagged = false;
+    try {
+        flagResult = UpdateFlag(urut, QStringLiteral("0"));
+        flagged = flagResult.startsWith(QLatin1String("Response: "));
+    } catch (const TransportError& e) {
+        flagResult = QStringLiteral("[Error:") + QString::number(e.number()) +
+                     QStringLiteral("] ") + e.description();
+    }
+    showText(before + QStringLiteral("\r\n") + flagResult);
+    // An unflagged request comes back at the next poll and would be run and uploaded again
+    // twice a second for as long as the flag fails: wait as after an undelivered report.
+    if (!flagged)
+        startPollPause();
+}
