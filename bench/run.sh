@@ -8,6 +8,10 @@
 #   bench/run.sh                 100k and 1M rows, SQLite and PostgreSQL, best of 3
 #   bench/run.sh --short         100k rows, SQLite only, one run each (CI)
 #   bench/run.sh --idle [SECS]   an idle agent polling the reference service (default 120 s)
+#   bench/run.sh --responsive [AGENT...]
+#                                the longest stall of the agent's window while it runs a
+#                                1,000,000-row report (the loop monitor's figure), for this build's
+#                                agent and then for every other agent executable named
 #
 # Options: --rows "N ...", --drivers "sqlite pg", --repeat K, --no-build, --utf16 (text fetched
 # as UTF-16 by the agent and the text floor), --options-only (only the runs with the driver
@@ -29,6 +33,8 @@ utf16=0
 options_only=0
 idle=0
 idle_seconds=120
+responsive=0
+other_agents=()
 
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -43,7 +49,11 @@ while [ $# -gt 0 ]; do
       idle=1
       if [ $# -gt 1 ] && [[ $2 =~ ^[0-9]+$ ]]; then idle_seconds=$2; shift; fi
       ;;
-    -h | --help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --responsive)
+      responsive=1
+      while [ $# -gt 1 ] && [ -x "$2" ]; do other_agents+=("$2"); shift; done
+      ;;
+    -h | --help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
   shift
@@ -66,7 +76,7 @@ if [ "$do_build" = 1 ]; then
       -DTALLYFRAME_BUILD_TESTS=OFF >/dev/null
   fi
   targets="tallyframe-bench tallyframe-floor"
-  [ "$idle" = 1 ] && targets="tallyframe-server Q17-Tallyframe"
+  [ "$idle" = 1 ] || [ "$responsive" = 1 ] && targets="tallyframe-server Q17-Tallyframe"
   say "building $targets in $build"
   ninja -C "$build" -j"$(nproc)" $targets >/dev/null
 fi
@@ -129,6 +139,55 @@ if [ "$idle" = 1 ]; then
       secs = s1 - s0
       printf "idle agent: %.0f s, %d service requests (%.2f/s), CPU %.2f %% of one core, RSS %.1f MB (peak %.1f MB)\n",
         secs, p1 - p0, (p1 - p0) / secs, (t1 - t0) / hz / secs * 100, rss / 1024, hwm / 1024 }'
+  exit 0
+fi
+
+# --- responsiveness during a large report -------------------------------------------------------
+if [ "$responsive" = 1 ]; then
+  report_rows=1000000
+  # Made by the database itself: no table to generate, and the rows stream (StepAPI=1).
+  sql="WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < $report_rows) SELECT n, 'row ' || n AS note, n * 0.5 AS amount FROM c"
+  stall() { # agent executable
+    local agent_bin=$1 dir=$work/responsive device=02:17:DE:30:00:43 port key agent t0
+    rm -rf "$dir" && mkdir -p "$dir/data" "$dir/config/autostart"
+    sqlite3 "$dir/shop.db" "CREATE TABLE t (a INTEGER);"
+    key=$("$build/tallyframe-server" --data "$dir/data" add-company "Toko Besar" "$device" \
+      "DRIVER={SQLite3};Database=$dir/shop.db;StepAPI=1;")
+    port=$(free_port 18900)
+    "$build/tallyframe-server" --data "$dir/data" --port "$port" >"$dir/server.log" 2>&1 &
+    children+=($!)
+    printf '[Desktop Entry]\nType=Application\nName=Q17 Tallyframe\nExec="%s" --auto-start\n' \
+      "$agent_bin" >"$dir/config/autostart/Q17-Tallyframe.desktop"
+    sleep 1
+    env QT_QPA_PLATFORM=offscreen TALLYFRAME_LOOP_MONITOR=1 \
+      TALLYFRAME_SERVICE_URL="http://127.0.0.1:$port" TALLYFRAME_DEVICE_NAME="$device" \
+      XDG_CONFIG_HOME="$dir/config" XDG_DATA_HOME="$dir/share" \
+      "$agent_bin" >"$dir/agent.log" 2>&1 &
+    agent=$!
+    children+=($agent)
+    for _ in $(seq 100); do grep -q 'Terhubung database' "$dir/agent.log" && break; sleep 0.2; done
+    sleep 3 # the start-up's own work is over before the report is queued
+    # The figure counts from here: only the report's stalls, not the start-up's.
+    t0=$(grep -c 'loop monitor: longest gap' "$dir/agent.log" || true)
+    "$build/tallyframe-server" --data "$dir/data" queue "$key" "$sql" big "Big report" >/dev/null
+    for _ in $(seq 600); do grep -q 'report uploaded' "$dir/agent.log" && break; sleep 0.5; done
+    sleep 2 # the flag
+    kill "$agent" 2>/dev/null || true
+    wait "$agent" 2>/dev/null || true
+    grep -q 'report uploaded' "$dir/agent.log" || die "no report uploaded by $agent_bin (see $dir/agent.log)"
+    # The monitor logs its longest gap whenever it grows; a stall is a gap less the monitor's own
+    # 100 ms tick. No growth during the report leaves the start-up's longest as the bound.
+    awk -v t0="$t0" -v agent="$agent_bin" '
+      /loop monitor: longest gap/ { n++; if (n > t0) during = $(NF-1); else before = $(NF-1) }
+      /report written:/ { written = $0; sub(/.*report written: /, "", written) }
+      END { if (during != "") text = sprintf("%d ms", during - 100)
+            else text = sprintf("at most %d ms (no longer stall than at the start)", before - 100)
+            printf "%s: 1,000,000-row report (%s): longest stall of the window %s\n", agent, written, text }' \
+      "$dir/agent.log"
+  }
+  uptime
+  stall "$build/Q17-Tallyframe"
+  for other in "${other_agents[@]}"; do stall "$other"; done
   exit 0
 fi
 
