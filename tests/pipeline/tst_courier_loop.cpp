@@ -9,6 +9,7 @@
 #include "TallyStore.h"
 #include "app/ProfileState.h"
 #include "pipeline/OdbcConnection.h"
+#include "pipeline/ReportCourier.h"
 #include "pipeline/ReportFooter.h"
 #include "pipeline/ReportRun.h"
 #include "pipeline/ReportService.h"
@@ -22,12 +23,14 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include <csignal>
@@ -158,6 +161,8 @@ private slots:
     void failedOpenLeavesNoConnection();
     void missingSqlAndFileNameAreAskedFor();
     void noTickWhileAnEarlierTickWaits();
+    void windowRunsWhileReportsRun_data();
+    void windowRunsWhileReportsRun();
     void textBoxReactions_data();
     void textBoxReactions();
     void labelFollowsItsText_data();
@@ -989,6 +994,68 @@ void TestCourierLoop::noTickWhileAnEarlierTickWaits()
     QCOMPARE(m_dialogs->shown.size(), 1);
     QCOMPARE(m_service->store().reports(m_company.id).size(), 1);
     QVERIFY(isDone(urut));
+}
+
+void TestCourierLoop::windowRunsWhileReportsRun_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<bool>("boxLeftOpen");
+    // Counting 4 million rows took the window away for over a second when the run was the
+    // window's own work.
+    const QString longCount = QStringLiteral("WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT "
+                                             "n + 1 FROM c WHERE n < 4000000) SELECT count(*) "
+                                             "AS n FROM c");
+    QTest::newRow("long query") << longCount << false;
+    // An unrelated box nobody closes (a night's "Data berhasil diperbarui"): the queue moves
+    // on, and no tick runs inside the code that opened the box.
+    QTest::newRow("box left open") << kSalesSql << true;
+    QTest::newRow("long query under a box left open") << longCount << true;
+}
+
+void TestCourierLoop::windowRunsWhileReportsRun()
+{
+    QFETCH(QString, sql);
+    QFETCH(bool, boxLeftOpen);
+    const qint64 urut = queue(sql);
+    ReportCourier* courier = m_form->courier();
+    QSet<QThread*> statusThreads;
+    connect(
+        courier, &ReportCourier::status, this,
+        [&statusThreads](const QString&) { statusThreads.insert(QThread::currentThread()); },
+        Qt::DirectConnection);
+    int windowEventsDuringRun = 0;
+    QTimer pulse;
+    pulse.setInterval(5);
+    connect(&pulse, &QTimer::timeout, this, [&] { windowEventsDuringRun += courier->busy(); });
+    pulse.start();
+
+    bool doneWhileBoxOpen = false;
+    if (boxLeftOpen) {
+        m_form->Timer2->setInterval(20);
+        m_form->Timer2->start();
+        QMessageBox box(QMessageBox::Information, {}, QStringLiteral("Data berhasil diperbarui"));
+        QTimer watch;
+        watch.setInterval(20);
+        QElapsedTimer waited;
+        waited.start();
+        connect(&watch, &QTimer::timeout, &box, [&] {
+            doneWhileBoxOpen = isDone(urut);
+            if (doneWhileBoxOpen || waited.elapsed() > 60000)
+                box.done(0);
+        });
+        watch.start();
+        box.exec();
+        m_form->Timer2->stop();
+        QVERIFY(doneWhileBoxOpen);
+        QVERIFY(QTest::qWaitFor([courier] { return !courier->busy(); }, 30000));
+    } else {
+        tick();
+    }
+    QVERIFY(isDone(urut));
+    QCOMPARE(m_service->store().reports(m_company.id).size(), 1);
+    QVERIFY(windowEventsDuringRun > 0);
+    QVERIFY(!statusThreads.isEmpty());
+    QVERIFY(!statusThreads.contains(qApp->thread()));
 }
 
 void TestCourierLoop::textBoxReactions_data()
