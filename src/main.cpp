@@ -1,4 +1,5 @@
 // Entry point: create the main window and run its start-up. The command line is not read.
+#include "app/AgentLog.h"
 #include "app/AppControl.h"
 #include "app/LoopMonitor.h"
 #include "app/SingleInstance.h"
@@ -7,8 +8,6 @@
 #include "update/SelfUpdate.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QStandardPaths>
 
 namespace {
 
@@ -29,16 +28,15 @@ int main(int argc, char* argv[])
     const UpdateSite site{AppFolder(), ExeBaseName(), ExeFileName(QString())};
     const bool handOver = IsHandOverRun(site);
     // One agent per user session: two would run every report request twice.
-    QString dataFolder = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
-    if (dataFolder.isEmpty())
-        dataFolder = QDir::tempPath();
-    SingleInstance instance(dataFolder);
+    SingleInstance instance(AgentLog::dataFolder());
     if (!instance.acquire(handOver ? kHandOverWaitMs : 0)) {
         if (!instance.wakeRunning(kWakeWaitMs))
             qCWarning(lcApp) << "the running agent did not answer";
         return 0;
     }
-    // No other run is under way now: whatever an interrupted update left is ours to remove.
+    // No other run is under way now: the log file and whatever an interrupted update left are
+    // ours.
+    AgentLog::install(AgentLog::dataFolder());
     RemoveUpdateLeftovers(site);
 
     Form1& form = Form1::instance();

@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 Q_LOGGING_CATEGORY(lcApp, "tallyframe.app")
+Q_LOGGING_CATEGORY(lcStatus, "tallyframe.status", QtInfoMsg)
 
 namespace {
 std::function<void()> g_endApp;
@@ -74,7 +75,7 @@ void setExeIdentityForTesting(const QString& folder, const QString& baseName)
 
 void logStatus(const QString& text)
 {
-    qCInfo(lcApp).noquote() << "status:" << text;
+    qCInfo(lcStatus).noquote() << text;
 }
 
 void SetUpApplication()

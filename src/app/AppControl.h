@@ -7,6 +7,8 @@
 #include <functional>
 
 Q_DECLARE_LOGGING_CATEGORY(lcApp)
+// The status line's texts, which the log file keeps.
+Q_DECLARE_LOGGING_CATEGORY(lcStatus)
 
 // Ends the process at once: no close handler, no orderly shutdown. Tests replace the ending.
 void EndApp();

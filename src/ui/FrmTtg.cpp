@@ -1,13 +1,17 @@
 // The About window.
 #include "FrmTtg.h"
 
+#include "app/AgentLog.h"
 #include "service/ServiceConfig.h"
 #include "ui/Form1.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QUrl>
 #include <QVBoxLayout>
 
 FrmTtg::FrmTtg(QWidget* parent) : QDialog(parent)
@@ -34,6 +38,10 @@ FrmTtg::FrmTtg(QWidget* parent) : QDialog(parent)
     Text1 = new QPlainTextEdit(this);
     Text1->setReadOnly(true);
     Text1->setFixedHeight(64);
+    // Where support finds the log: the path can be selected, the link opens its folder.
+    Label5 = new QLabel(this);
+    Label5->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    Label5->setOpenExternalLinks(true);
 
     auto* texts = new QVBoxLayout;
     texts->setSpacing(4);
@@ -48,6 +56,7 @@ FrmTtg::FrmTtg(QWidget* parent) : QDialog(parent)
     grid->addLayout(texts, 0, 1);
     grid->addWidget(Label4, 1, 0, 1, 2);
     grid->addWidget(Text1, 2, 0, 1, 2);
+    grid->addWidget(Label5, 3, 0, 1, 2);
     grid->setColumnStretch(1, 1);
     grid->setSizeConstraint(QLayout::SetFixedSize);
 }
@@ -56,4 +65,8 @@ void FrmTtg::Form_Load()
 {
     setWindowIcon(Form1::instance().windowIcon());
     Label3->setText(QStringLiteral("Version: ") + ServiceConfig::versionText());
+    const QFileInfo log(AgentLog::filePath());
+    Label5->setText(QStringLiteral("Log: <a href=\"%1\">%2</a>")
+                        .arg(QUrl::fromLocalFile(log.absolutePath()).toString(QUrl::FullyEncoded),
+                             QDir::toNativeSeparators(log.filePath()).toHtmlEscaped()));
 }

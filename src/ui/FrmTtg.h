@@ -1,4 +1,4 @@
-// The About window: logo, product name, tag line and the build's version.
+// The About window: logo, product name, tag line, the build's version and where its log is.
 #pragma once
 
 #include <QDialog>
@@ -20,5 +20,6 @@ public:
     QLabel* Label2 = nullptr;
     QLabel* Label3 = nullptr;
     QLabel* Label4 = nullptr;
+    QLabel* Label5 = nullptr;
     QPlainTextEdit* Text1 = nullptr;
 };

@@ -28,8 +28,8 @@ QtMessageHandler g_previousHandler = nullptr;
 
 void recordStatus(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
-    if (message.startsWith(QLatin1String("status: ")))
-        g_statuses << message.mid(8);
+    if (qstrcmp(context.category, "tallyframe.status") == 0)
+        g_statuses << message;
     if (g_previousHandler)
         g_previousHandler(type, context, message);
 }

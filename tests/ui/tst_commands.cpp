@@ -4,6 +4,7 @@
 #include "support/TestSupport.h"
 
 #include "BuildInfo.h"
+#include "app/AgentLog.h"
 #include "app/OpenUrl.h"
 #include "app/ProfileState.h"
 #include "ui/Form1.h"
@@ -12,6 +13,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
@@ -289,7 +291,7 @@ private slots:
     void aboutWindow()
     {
         FrmTtg* shown = nullptr;
-        QString version, caption, licensee;
+        QString version, caption, licensee, logPlace;
         QSize logo;
         qint64 iconKey = 0;
         m_dialogs->onModal = [&](QWidget* w) {
@@ -301,6 +303,7 @@ private slots:
             logo = shown->Image1->pixmap().size();
             iconKey = shown->windowIcon().cacheKey();
             licensee = shown->Text1->toPlainText();
+            logPlace = shown->Label5->text();
         };
 
         m_form->mnuTtg->trigger();
@@ -317,6 +320,8 @@ private slots:
         QCOMPARE(iconKey, m_form->windowIcon().cacheKey());
         QVERIFY(!m_form->windowIcon().isNull());
         QCOMPARE(licensee, QString());
+        QVERIFY2(logPlace.contains(QDir::toNativeSeparators(AgentLog::filePath())),
+                 qPrintable(logPlace));
     }
 
     // The real boxes show what the service or a driver wrote, markup and all, as text.
