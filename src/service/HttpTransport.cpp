@@ -2,7 +2,8 @@
 // painting but takes no user input, so the window never looks hung and never re-enters itself.
 #include "HttpTransport.h"
 
-#include <QEventLoop>
+#include "Wait.h"
+
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -106,10 +107,8 @@ TransportReply wait(QNetworkReply* reply)
     QObject::connect(reply, &QNetworkReply::readyRead, reply, take);
 
     ++g_busy;
-    QEventLoop loop;
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     if (!reply->isFinished())
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        WaitFor(reply, &QNetworkReply::finished);
     --g_busy;
     take();
     if (tooLarge) {

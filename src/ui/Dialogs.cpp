@@ -1,17 +1,29 @@
 // The Dialogs seam and its widget implementation.
 #include "Dialogs.h"
 
+#include "service/Wait.h"
+
 #include <QApplication>
 #include <QDialog>
-#include <QEventLoop>
 #include <QGridLayout>
 #include <QInputDialog>
 #include <QMessageBox>
-#include <QPointer>
 
 namespace {
 
 Dialogs* g_installed = nullptr;
+
+class HideWatch : public QObject
+{
+public:
+    explicit HideWatch(QWidget* window) : QObject(window) { window->installEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Hide)
+            deleteLater();
+        return QObject::eventFilter(watched, event);
+    }
+};
 
 QMessageBox::Icon iconFor(int style)
 {
@@ -99,11 +111,10 @@ void WidgetDialogs::showModal(QWidget* window)
         dialog->exec();
         return;
     }
-    // A plain widget: application-modal until it is hidden or destroyed.
-    QPointer<QWidget> guard(window);
+    // A plain widget: application-modal until it is hidden or destroyed. The watch goes with
+    // either: hidden, it removes itself; destroyed, the window takes it along.
     window->setWindowModality(Qt::ApplicationModal);
     window->show();
-    QEventLoop loop;
-    while (guard && guard->isVisible())
-        loop.processEvents(QEventLoop::WaitForMoreEvents);
+    if (window->isVisible())
+        WaitFor(new HideWatch(window), &QObject::destroyed, QEventLoop::AllEvents);
 }

@@ -2,6 +2,8 @@
 // at once, so every file step here waits a little for a process that is still on its way out.
 #include "SelfUpdate.h"
 
+#include "service/Wait.h"
+
 #include "UpdateCheck.h"
 #include "UpdateDownload.h"
 #include "UpdateSignature.h"
@@ -11,7 +13,6 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -28,9 +29,10 @@ constexpr int kRetryPauseMs = 250;
 // Waits without freezing the window: it keeps painting, but takes no input.
 void pause(int ms)
 {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.start(ms);
+    WaitFor(&timer, &QTimer::timeout);
 }
 
 QString native(const QString& path)

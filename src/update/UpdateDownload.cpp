@@ -4,13 +4,13 @@
 #include "UpdateDownload.h"
 
 #include "UpdateCheck.h"
+#include "service/Wait.h"
 #include "UpdateSignature.h"
 #include "service/HttpTransport.h"
 #include "service/ServiceConfig.h"
 
 #include <QBuffer>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
@@ -89,10 +89,8 @@ Transfer fetch(const QString& address, QIODevice* sink, qint64 maxBytes)
             reply->abort();
         }
     });
-    QEventLoop loop;
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     if (!reply->isFinished())
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        WaitFor(reply, &QNetworkReply::finished);
     drain();
 
     t.error = reply->error();
