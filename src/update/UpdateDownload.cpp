@@ -4,10 +4,10 @@
 #include "UpdateDownload.h"
 
 #include "UpdateCheck.h"
-#include "service/Wait.h"
 #include "UpdateSignature.h"
 #include "service/HttpTransport.h"
 #include "service/ServiceConfig.h"
+#include "service/Wait.h"
 
 #include <QBuffer>
 #include <QDir>
