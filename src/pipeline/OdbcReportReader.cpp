@@ -249,7 +249,31 @@ char* boolForm(const char* p, const char* end, char* out)
     return out + length;
 }
 
+void unbind(SQLHSTMT stmt)
+{
+    SQLFreeStmt(stmt, SQL_UNBIND);
+    SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(SQLULEN(1)), 0);
+    SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+    SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
+}
+
 } // namespace
+
+struct OdbcReportReader::Block
+{
+    struct Column
+    {
+        SQLSMALLINT cType = 0; // 0: not bound, read with SQLGetData
+        SQLLEN width = 0;      // bytes of one row's value
+        size_t offset = 0;
+    };
+    std::vector<Column> columns;
+    std::vector<char> buffers;      // column by column, `rows` values each
+    std::vector<SQLLEN> indicators; // column by column
+    std::vector<SQLUSMALLINT> status;
+    SQLULEN rows = 0;
+    SQLULEN fetched = 0;
+};
 
 OdbcReportReader::OdbcReportReader(QSqlQuery& executed)
 {
@@ -295,6 +319,68 @@ OdbcReportReader::OdbcReportReader(QSqlQuery& executed)
     if (connection && SQL_SUCCEEDED(SQLGetInfo(connection, SQL_DRIVER_NAME, driver, sizeof driver,
                                                &driverLength)))
         m_typedDateTimes = qstrnicmp(reinterpret_cast<const char*>(driver), "psqlodbc", 8) == 0;
+    SQLUINTEGER extensions = 0;
+    if (connection && SQL_SUCCEEDED(SQLGetInfo(connection, SQL_GETDATA_EXTENSIONS, &extensions,
+                                               sizeof extensions, nullptr)))
+        bindColumns(extensions);
+}
+
+OdbcReportReader::~OdbcReportReader()
+{
+    // The statement outlives this reader and must not write into its buffers any more.
+    if (m_block)
+        unbind(m_stmt);
+}
+
+void OdbcReportReader::bindColumns(unsigned long extensions)
+{
+    // A value that does not fit its buffer, and a column left unbound, are read again with
+    // SQLGetData from the fetched row, which drivers allow only after a single-row fetch unless
+    // they say otherwise. Per-call locks of the driver manager and each driver's entry checks
+    // make a block of rows cheaper than its values read one by one (about a third less time in
+    // psqlODBC, a tenth in SQLite's driver, where a block is no cheaper than a bound row).
+    if (!(extensions & SQL_GD_BOUND) || !(extensions & SQL_GD_ANY_COLUMN))
+        return;
+    auto block = std::make_unique<Block>();
+    block->rows = (extensions & SQL_GD_BLOCK) ? kBlockRows : 1;
+    size_t offset = 0;
+    for (const Kind kind : std::as_const(m_kinds)) {
+        Block::Column column;
+        const bool typed = m_typedDateTimes &&
+                           (kind == Kind::Date || kind == Kind::Timestamp || kind == Kind::Time);
+        if (typed && kind == Kind::Time) {
+            column.cType = SQL_C_TYPE_TIME;
+            column.width = sizeof(SQL_TIME_STRUCT);
+        } else if (typed) {
+            column.cType = SQL_C_TYPE_TIMESTAMP;
+            column.width = sizeof(SQL_TIMESTAMP_STRUCT);
+        } else if (kind != Kind::Binary) {
+            column.cType = m_utf8 ? SQL_C_CHAR : SQL_C_WCHAR;
+            column.width = kind == Kind::Text ? kBoundTextBytes : kNumberPieceBytes;
+        }
+        column.offset = offset;
+        offset += (size_t(column.width) * block->rows + 7) & ~size_t(7);
+        block->columns.push_back(column);
+    }
+    block->buffers.resize(offset);
+    block->indicators.resize(block->columns.size() * block->rows);
+    block->status.resize(block->rows);
+    bool bound =
+        SQL_SUCCEEDED(SQLSetStmtAttr(m_stmt, SQL_ATTR_ROW_ARRAY_SIZE,
+                                     reinterpret_cast<SQLPOINTER>(block->rows), 0)) &&
+        SQL_SUCCEEDED(SQLSetStmtAttr(m_stmt, SQL_ATTR_ROWS_FETCHED_PTR, &block->fetched, 0)) &&
+        SQL_SUCCEEDED(SQLSetStmtAttr(m_stmt, SQL_ATTR_ROW_STATUS_PTR, block->status.data(), 0));
+    for (size_t i = 0; bound && i < block->columns.size(); ++i) {
+        const Block::Column& column = block->columns[i];
+        bound = !column.cType ||
+                SQL_SUCCEEDED(SQLBindCol(m_stmt, SQLUSMALLINT(i + 1), column.cType,
+                                         block->buffers.data() + column.offset, column.width,
+                                         block->indicators.data() + i * block->rows));
+    }
+    if (bound)
+        m_block = std::move(block);
+    else
+        unbind(m_stmt); // read value by value then
 }
 
 QString OdbcReportReader::columnName(unsigned short column, short* type)
@@ -355,18 +441,97 @@ qint64 OdbcReportReader::writeRows(JsonReportWriter& writer)
             break;
         if (!SQL_SUCCEEDED(rc))
             fail("SQLFetch");
-        if (m_rowLimit > 0 && rows == m_rowLimit)
-            throw GuardError(DbError::kDriverError, GuardRowLimitText(m_rowLimit));
-        writer.beginRow();
-        for (int i = 0; i < columns; ++i) {
-            writer.beginValue(i);
-            writeValue(writer, i);
-            writer.endValue();
+        const SQLULEN fetched = m_block ? m_block->fetched : 1;
+        for (SQLULEN row = 0; row < fetched; ++row) {
+            if (m_rowLimit > 0 && rows == m_rowLimit)
+                throw GuardError(DbError::kDriverError, GuardRowLimitText(m_rowLimit));
+            // A row the driver could not fill, say a date-time its type cannot hold, is read
+            // again as text.
+            const bool filled = m_block && (m_block->status[row] == SQL_ROW_SUCCESS ||
+                                            m_block->status[row] == SQL_ROW_SUCCESS_WITH_INFO);
+            bool positioned = !m_block || m_block->rows == 1;
+            writer.beginRow();
+            for (int i = 0; i < columns; ++i) {
+                writer.beginValue(i);
+                if (!filled || !writeBound(writer, i, row)) {
+                    if (!positioned && !SQL_SUCCEEDED(SQLSetPos(m_stmt, SQLSETPOSIROW(row + 1),
+                                                                SQL_POSITION, SQL_LOCK_NO_CHANGE)))
+                        fail("SQLSetPos");
+                    positioned = true;
+                    writeValue(writer, i);
+                }
+                writer.endValue();
+            }
+            writer.endRow();
+            ++rows;
         }
-        writer.endRow();
-        ++rows;
     }
     return rows;
+}
+
+bool OdbcReportReader::writeBound(JsonReportWriter& writer, int column, unsigned long row)
+{
+    const Block::Column& bound = m_block->columns[column];
+    if (!bound.cType)
+        return false;
+    const SQLLEN indicator = m_block->indicators[size_t(column) * m_block->rows + row];
+    if (indicator == SQL_NULL_DATA)
+        return true;
+    const char* value = m_block->buffers.data() + bound.offset + row * bound.width;
+    const Kind kind = m_kinds[column];
+    char out[48];
+    char* end = out;
+    if (bound.cType == SQL_C_TYPE_TIME) {
+        SQL_TIME_STRUCT time;
+        std::memcpy(&time, value, sizeof time);
+        end = writeTime(end, {time.hour, time.minute, time.second});
+    } else if (bound.cType == SQL_C_TYPE_TIMESTAMP) {
+        SQL_TIMESTAMP_STRUCT stamp;
+        std::memcpy(&stamp, value, sizeof stamp);
+        end = writeDate(end,
+                        {stamp.year < 0, unsigned(std::abs(stamp.year)), stamp.month, stamp.day});
+        if (kind == Kind::Timestamp) {
+            *end++ = ' ';
+            end = writeTime(end, {stamp.hour, stamp.minute, stamp.second});
+        }
+    } else {
+        // A text cut short at the buffer's end is read again whole.
+        const qsizetype unit = m_utf8 ? 1 : qsizetype(sizeof(SQLWCHAR));
+        if (indicator < 0 || indicator > bound.width - unit)
+            return false;
+        if (kind == Kind::Text || kind == Kind::Number) {
+            if (m_utf8)
+                writer.appendUtf8(value, indicator);
+            else
+                writer.appendUtf16(reinterpret_cast<const char16_t*>(value), indicator / unit);
+        } else {
+            writeForm(writer, formOf(kind), value, indicator / unit);
+        }
+        return true;
+    }
+    writer.appendPlain(out, end - out);
+    return true;
+}
+
+OdbcReportReader::Form OdbcReportReader::formOf(Kind kind)
+{
+    switch (kind) {
+    case Kind::Double:
+        return floatForm<double>;
+    case Kind::Single:
+        return floatForm<float>;
+    case Kind::Date:
+        return dateForm;
+    case Kind::Time:
+        return timeForm;
+    case Kind::Timestamp:
+        return timestampForm;
+    case Kind::Bit:
+    case Kind::BoolText:
+        return boolForm;
+    default:
+        return nullptr;
+    }
 }
 
 void OdbcReportReader::writeValue(JsonReportWriter& writer, int column)
@@ -383,59 +548,10 @@ void OdbcReportReader::writeValue(JsonReportWriter& writer, int column)
     case Kind::Binary:
         writeBinary(writer, number);
         return;
-    case Kind::Double:
-        writeConverted(writer, number, floatForm<double>);
-        return;
-    case Kind::Single:
-        writeConverted(writer, number, floatForm<float>);
-        return;
-    case Kind::Date:
-    case Kind::Time:
-    case Kind::Timestamp:
-        if (m_typedDateTimes && writeTypedDateTime(writer, number, m_kinds[column]))
-            return;
-        writeConverted(writer, number,
-                       m_kinds[column] == Kind::Date   ? dateForm
-                       : m_kinds[column] == Kind::Time ? timeForm
-                                                       : timestampForm);
-        return;
-    case Kind::Bit:
-    case Kind::BoolText:
-        writeConverted(writer, number, boolForm);
+    default:
+        writeConverted(writer, number, formOf(m_kinds[column]));
         return;
     }
-}
-
-bool OdbcReportReader::writeTypedDateTime(JsonReportWriter& writer, unsigned short column,
-                                          Kind kind)
-{
-    SQL_TIMESTAMP_STRUCT stamp = {};
-    SQL_TIME_STRUCT time = {};
-    SQLLEN indicator = 0;
-    // A value the driver cannot convert is read again as its text.
-    const SQLRETURN rc =
-        kind == Kind::Time
-            ? SQLGetData(m_stmt, column, SQL_C_TYPE_TIME, &time, sizeof time, &indicator)
-            : SQLGetData(m_stmt, column, SQL_C_TYPE_TIMESTAMP, &stamp, sizeof stamp, &indicator);
-    if (!SQL_SUCCEEDED(rc))
-        return false;
-    if (indicator == SQL_NULL_DATA)
-        return true;
-    char out[48];
-    char* end = out;
-    if (kind == Kind::Time) {
-        end = writeTime(end, {time.hour, time.minute, time.second});
-    } else {
-        const DateParts date{stamp.year < 0, unsigned(std::abs(stamp.year)), stamp.month,
-                             stamp.day};
-        end = writeDate(end, date);
-        if (kind == Kind::Timestamp) {
-            *end++ = ' ';
-            end = writeTime(end, {stamp.hour, stamp.minute, stamp.second});
-        }
-    }
-    writer.appendPlain(out, end - out);
-    return true;
 }
 
 void OdbcReportReader::writeConverted(JsonReportWriter& writer, unsigned short column, Form form)
@@ -443,58 +559,47 @@ void OdbcReportReader::writeConverted(JsonReportWriter& writer, unsigned short c
     // The driver's own text, not a typed fetch: a typed fetch turns a value that its type cannot
     // hold into an error, a zero or a made-up day, and costs the driver a conversion too.
     SQLLEN indicator = 0;
-    char text[kNumberPieceBytes];
-    qsizetype length = 0;
-    bool ascii = true;
-    if (m_utf8) {
-        const SQLRETURN rc = SQLGetData(m_stmt, column, SQL_C_CHAR, text, sizeof text, &indicator);
-        if (rc == SQL_NO_DATA || (SQL_SUCCEEDED(rc) && indicator == SQL_NULL_DATA))
-            return;
-        if (!SQL_SUCCEEDED(rc))
-            fail("SQLGetData");
-        const bool more = indicator == SQL_NO_TOTAL || indicator > qsizetype(sizeof text) - 1;
-        length = more ? qsizetype(sizeof text) - 1 : qsizetype(indicator);
-        if (more) {
-            writer.appendUtf8(text, length);
-            writeText(writer, column, kTextPieceBytes);
-            return;
-        }
-        for (qsizetype i = 0; i < length && ascii; ++i)
-            ascii = static_cast<unsigned char>(text[i]) < 0x80;
-        if (!ascii) {
-            writer.appendUtf8(text, length);
-            return;
-        }
-    } else {
-        SQLWCHAR wide[kNumberPieceBytes / sizeof(SQLWCHAR)];
-        const SQLRETURN rc = SQLGetData(m_stmt, column, SQL_C_WCHAR, wide, sizeof wide, &indicator);
-        if (rc == SQL_NO_DATA || (SQL_SUCCEEDED(rc) && indicator == SQL_NULL_DATA))
-            return;
-        if (!SQL_SUCCEEDED(rc))
-            fail("SQLGetData");
-        constexpr qsizetype unit = sizeof(SQLWCHAR);
-        const bool more = indicator == SQL_NO_TOTAL || indicator > qsizetype(sizeof wide) - unit;
-        length = more ? qsizetype(sizeof wide) / unit - 1 : qsizetype(indicator) / unit;
-        const auto* units = reinterpret_cast<const char16_t*>(wide);
-        if (more) {
-            writer.appendUtf16(units, length);
-            writeText(writer, column, kTextPieceBytes);
-            return;
-        }
-        for (qsizetype i = 0; i < length && ascii; ++i) {
-            ascii = units[i] < 0x80;
-            text[i] = char(units[i]);
-        }
-        if (!ascii) {
-            writer.appendUtf16(units, length);
-            return;
-        }
+    SQLWCHAR text[kNumberPieceBytes / sizeof(SQLWCHAR)];
+    const qsizetype unit = m_utf8 ? 1 : qsizetype(sizeof(SQLWCHAR));
+    const SQLRETURN rc = SQLGetData(m_stmt, column, m_utf8 ? SQL_C_CHAR : SQL_C_WCHAR, text,
+                                    sizeof text, &indicator);
+    if (rc == SQL_NO_DATA || (SQL_SUCCEEDED(rc) && indicator == SQL_NULL_DATA))
+        return;
+    if (!SQL_SUCCEEDED(rc))
+        fail("SQLGetData");
+    if (indicator == SQL_NO_TOTAL || indicator > qsizetype(sizeof text) - unit) {
+        // Longer than any form: written as it is.
+        const qsizetype units = qsizetype(sizeof text) / unit - 1;
+        if (m_utf8)
+            writer.appendUtf8(reinterpret_cast<const char*>(text), units);
+        else
+            writer.appendUtf16(reinterpret_cast<const char16_t*>(text), units);
+        writeText(writer, column, kTextPieceBytes);
+        return;
+    }
+    writeForm(writer, form, text, indicator / unit);
+}
+
+void OdbcReportReader::writeForm(JsonReportWriter& writer, Form form, const void* text,
+                                 qsizetype length)
+{
+    // The forms are ASCII: any other text is not one of them.
+    char narrow[kNumberPieceBytes];
+    const auto* units = static_cast<const char16_t*>(text);
+    const char* chars = m_utf8 ? static_cast<const char*>(text) : narrow;
+    bool ascii = length <= qsizetype(sizeof narrow);
+    for (qsizetype i = 0; i < length && ascii; ++i) {
+        if (!m_utf8)
+            narrow[i] = char(units[i]);
+        ascii = static_cast<unsigned char>(chars[i]) < 0x80 && (m_utf8 || units[i] < 0x80);
     }
     char out[48];
-    if (const char* end = form(text, text + length, out))
+    if (const char* end = ascii ? form(chars, chars + length, out) : nullptr)
         writer.appendPlain(out, end - out);
+    else if (m_utf8)
+        writer.appendUtf8(chars, length);
     else
-        writer.appendUtf8(text, length);
+        writer.appendUtf16(units, length);
 }
 
 void OdbcReportReader::writeText(JsonReportWriter& writer, unsigned short column, long pieceBytes)

@@ -1,11 +1,13 @@
-// Reads an executed query row by row straight from its ODBC statement handle, in small pieces,
-// and writes each value into the report document. Qt Sql still connects, executes and names
-// the columns; the per-value path through QVariant would cost several times the driver's own
-// time and truncates 64-bit integers that a driver announces as 32-bit.
+// Reads an executed query straight from its ODBC statement handle, in blocks of rows into bound
+// buffers where the driver allows it, and writes each value into the report document. Qt Sql still
+// connects, executes and names the columns; the per-value path through QVariant would cost several
+// times the driver's own time and truncates 64-bit integers that a driver announces as 32-bit.
 #pragma once
 
 #include <QList>
 #include <QStringList>
+
+#include <memory>
 
 class JsonReportWriter;
 class QSqlQuery;
@@ -21,9 +23,18 @@ public:
     // that fit any number whole: clearing a 4 KiB buffer per number would cost more than the
     // number.
     static constexpr int kNumberPieceBytes = 64;
+    // Bound buffers: a text longer than its buffer is read again in pieces. Rows come in blocks
+    // of kBlockRows where the driver can read a bound row's column again after a block fetch,
+    // one at a time where it can only after a single-row fetch.
+    static constexpr int kBoundTextBytes = 512;
+    static constexpr int kBlockRows = 64;
 
     // The query must have been executed forward-only through the ODBC driver. Throws DbError.
     explicit OdbcReportReader(QSqlQuery& executed);
+    // Leaves the statement without the bindings into this reader's buffers.
+    ~OdbcReportReader();
+    OdbcReportReader(const OdbcReportReader&) = delete;
+    OdbcReportReader& operator=(const OdbcReportReader&) = delete;
 
     const QStringList& columnNames() const { return m_names; }
     // A result with more rows than this is refused whole: writeRows throws GuardError as soon as
@@ -61,12 +72,17 @@ public:
 
 private:
     QString columnName(unsigned short column, short* type);
+    void bindColumns(unsigned long getDataExtensions);
+    // The value from its bound buffer; false when it is not there whole.
+    bool writeBound(JsonReportWriter& writer, int column, unsigned long row);
     void writeValue(JsonReportWriter& writer, int column);
     // Writes the document's form of one value's text, or returns nullptr for a text it does
     // not know.
     using Form = char* (*)(const char* begin, const char* end, char* out);
+    static Form formOf(Kind kind);
     void writeConverted(JsonReportWriter& writer, unsigned short column, Form form);
-    bool writeTypedDateTime(JsonReportWriter& writer, unsigned short column, Kind kind);
+    // `text` holds `length` narrow or UTF-16 units, as the fetch is.
+    void writeForm(JsonReportWriter& writer, Form form, const void* text, qsizetype length);
     void writeText(JsonReportWriter& writer, unsigned short column, long pieceBytes);
     void writeBinary(JsonReportWriter& writer, unsigned short column);
     [[noreturn]] void fail(const char* what) const;
@@ -77,5 +93,7 @@ private:
     QByteArray m_piece;
     bool m_utf8 = false;
     qint64 m_rowLimit = 0;
-    bool m_typedDateTimes = false; // date-times fetched typed, where the driver's text is no truer
+    bool m_typedDateTimes = false; // date-times bound typed, where the driver's text is no truer
+    struct Block;                  // the bound buffers, in the ODBC headers' types
+    std::unique_ptr<Block> m_block;
 };
