@@ -86,6 +86,17 @@ void TestReportDocument::initTestCase()
             "INSERT INTO long VALUES (replace(hex(zeroblob(5000)), '00', char(128512) || 'x'), "
             "replace(hex(zeroblob(5000)), '00', char(128512) || 'xy'), "
             "CAST(replace(hex(zeroblob(5000)), '00', 'a\"b') AS BLOB))",
+            // Texts at and just over the bound buffer of either fetch (511 UTF-8 bytes, 255
+            // UTF-16 units), characters across its end, a form's text longer than its buffer,
+            // and an unbound column between bound ones.
+            "CREATE TABLE edges (id INTEGER, t TEXT, b BLOB, d DATE)",
+            "INSERT INTO edges VALUES (1, replace(hex(zeroblob(255)), '00', 'x'), x'01', "
+            "'2026-12-07'), (2, replace(hex(zeroblob(256)), '00', 'x'), NULL, NULL), "
+            "(3, replace(hex(zeroblob(511)), '00', 'x'), x'', '2026-12-7'), "
+            "(4, replace(hex(zeroblob(512)), '00', 'x'), NULL, NULL), "
+            "(5, replace(hex(zeroblob(254)), '00', 'x') || char(128512), NULL, NULL), "
+            "(6, replace(hex(zeroblob(510)), '00', 'x') || char(233), NULL, "
+            "replace(hex(zeroblob(70)), '00', 'y')), (7, NULL, NULL, NULL)",
         });
 }
 
@@ -132,6 +143,23 @@ void TestReportDocument::workedExample()
              QByteArray(R"({"title":"Daily sales","fileName":"sales_daily","header":["id","name"],)"
                         R"("data":[{"id":"1","name":"Ann"},{"id":"2","name":""}],)"
                         R"("footer":"Query termutakhir pada: 2026-12-07 10:15:00 | Cx7055475"})"));
+}
+
+// The document of `SELECT * FROM edges ORDER BY id` (both databases hold the same rows).
+static QByteArray edgesDocument(const QByteArray& longDate)
+{
+    const auto x = [](int n) { return QByteArray(n, 'x'); };
+    return R"({"header":["id","t","b","d"],"data":[{"id":"1","t":")" + x(255) +
+           R"(","b":"AQ==","d":"2026-12-07"},{"id":"2","t":")" + x(256) +
+           R"(","b":"","d":""},{"id":"3","t":")" + x(511) +
+           R"(","b":"","d":"2026-12-07"},{"id":"4","t":")" + x(512) +
+           R"(","b":"","d":""},{"id":"5","t":")" + x(254) +
+           "\xf0\x9f\x98\x80"
+           R"(","b":"","d":""},{"id":"6","t":")" +
+           x(510) +
+           "\xc3\xa9"
+           R"(","b":"","d":")" +
+           longDate + R"("},{"id":"7","t":"","b":"","d":""}],"footer":"F"})";
 }
 
 void TestReportDocument::document_data()
@@ -193,6 +221,9 @@ void TestReportDocument::document_data()
                    R"("f":"1","n":"12.5","r":"1e+300","flag":"2"},)"
                    R"({"id":"3","d":"2026-12-07 10:00:00","ts":"2026-12-07 00:00:00",)"
                    R"("tm":"10:15:00","f":"","n":"3","r":"1","flag":"True"}],"footer":"F"})");
+        row("values at and over the bound buffers") << "SELECT * FROM edges ORDER BY id"
+                                                    << ""
+                                                    << "" << edgesDocument(QByteArray(70, 'y'));
         row("duplicate column names")
             << "SELECT id AS a, name AS a FROM people WHERE id = 1"
             << ""
@@ -341,7 +372,12 @@ bool TestReportDocument::startPostgres(QString* why)
         "'Infinity', 'NaN', 'NaN', true),"
         "(2, '2024-02-29', '2024-02-29 23:59:59', '2024-02-29 23:59:59.999+00', '10:15:00.25', "
         "0.1, 0.1, 12.50, false),"
-        "(3, NULL, NULL, NULL, NULL, '-Infinity', 1, -3, NULL);");
+        "(3, NULL, NULL, NULL, NULL, '-Infinity', 1, -3, NULL);"
+        "CREATE TABLE edges (id int, t text, b bytea, d date);"
+        "INSERT INTO edges VALUES (1, repeat('x', 255), '\\x01', '2026-12-07'), "
+        "(2, repeat('x', 256), NULL, NULL), (3, repeat('x', 511), '', '2026-12-07'), "
+        "(4, repeat('x', 512), NULL, NULL), (5, repeat('x', 254) || chr(128512), NULL, NULL), "
+        "(6, repeat('x', 510) || chr(233), NULL, NULL), (7, NULL, NULL, NULL);");
     // The Windows build cannot start PostgreSQL's Linux programs: its launcher starts a cluster
     // and hands its connection string in, and the table is made through the driver under test.
     const QString given = qEnvironmentVariable("TALLYFRAME_TEST_PG_CONNECTION");
@@ -384,11 +420,26 @@ void TestReportDocument::cleanupTestCase()
 void TestReportDocument::postgres_data()
 {
     QTest::addColumn<QByteArray>("fetch");
+    QTest::addColumn<QString>("options");
     QTest::addColumn<QString>("sql");
     QTest::addColumn<QByteArray>("expected");
-    for (const QByteArray& fetch : {QByteArray("utf16"), QByteArray("utf8")}) {
-        const auto row = [&fetch](const char* tag) -> QTestData& {
-            return QTest::addRow("%s, %s", fetch.constData(), tag) << fetch;
+    QByteArray rows130 = R"({"header":["i","t","d"],"data":[)";
+    for (int i = 1; i <= 130; ++i)
+        rows130 += (i > 1 ? "," : "") + QStringLiteral(R"({"i":"%1","t":"%2","d":"%3"})")
+                                            .arg(i)
+                                            .arg(QString(i % 7, QChar(0xe9)),
+                                                 QDate(2026, 1, 1).addDays(i).toString(Qt::ISODate))
+                                            .toUtf8();
+    rows130 += R"(],"footer":"F"})";
+    // The driver's own cursor hands rows over in tens then, across the reader's blocks.
+    for (const auto& [fetch, options] : {std::pair<QByteArray, QString>("utf16", ""),
+                                         {"utf8", ""},
+                                         {"utf16", "UseDeclareFetch=1;Fetch=10;"},
+                                         {"utf8", "UseDeclareFetch=1;Fetch=10;"}}) {
+        const auto row = [&fetch, &options](const char* tag) -> QTestData& {
+            return QTest::addRow("%s%s, %s", fetch.constData(),
+                                 options.isEmpty() ? "" : ", declare-fetch", tag)
+                   << fetch << options;
         };
         row("non-ASCII column names")
             << QString::fromUtf8("SELECT 1 AS \"\u540d\u524d\", 2 AS \"Gr\u00f6\u00dfe\", "
@@ -410,6 +461,14 @@ void TestReportDocument::postgres_data()
                    R"({"id":"3","d":"","ts":"","tz":"","tm":"","f":"-Infinity","r":"1","n":"-3",)"
                    R"("b":""}],)"
                    R"("footer":"F"})");
+        row("values at and over the bound buffers")
+            << "SELECT * FROM edges ORDER BY id" << edgesDocument("");
+        row("rows that do not fill the last block")
+            << "SELECT i, repeat(chr(233), i % 7) AS t, date '2026-01-01' + i AS d "
+               "FROM generate_series(1, 130) AS i"
+            << rows130;
+        row("no rows") << "SELECT 1 AS a WHERE false"
+                       << QByteArray(R"({"header":["a"],"data":[],"footer":"F"})");
     }
 }
 
@@ -420,9 +479,11 @@ void TestReportDocument::postgres()
         QSKIP(qPrintable(QStringLiteral("no private PostgreSQL: ") + why));
     QFETCH(QByteArray, fetch);
     qputenv("TALLYFRAME_TEXT_FETCH", fetch);
+    QFETCH(QString, options);
     QFETCH(QString, sql);
     QFETCH(QByteArray, expected);
-    const QByteArray written = documentFor(sql, {}, {}, QStringLiteral("F"), m_pgConnection);
+    const QByteArray written =
+        documentFor(sql, {}, {}, QStringLiteral("F"), m_pgConnection + options);
     if (written != expected)
         qWarning("%s", written.constData());
     QCOMPARE(written, expected);
