@@ -39,7 +39,7 @@ int main(int argc, char* argv[])
     AgentLog::install(AgentLog::dataFolder());
     RemoveUpdateLeftovers(site);
 
-    Form1& form = Form1::instance();
+    Form1& form = *new Form1(); // lives until the process ends
     QObject::connect(&instance, &SingleInstance::wakeRequested, &form, [&form] {
         form.showNormal();
         form.raise();

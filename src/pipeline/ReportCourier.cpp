@@ -117,8 +117,7 @@ QString ReportCourier::poll(const QString& companyName)
             emit status(QStringLiteral("Sepertinya hubungan ke internet terputus?"));
             m_backoff = 1;
         }
-        return QStringLiteral("[Error:") + QString::number(e.number()) + QStringLiteral("] ") +
-               e.description();
+        return e.textBoxText();
     }
 }
 
@@ -185,8 +184,7 @@ void ReportCourier::flag(qint32 urut)
         flagResult = UpdateFlag(urut, QStringLiteral("0"));
         flagged = flagResult.startsWith(QLatin1String("Response: "));
     } catch (const TransportError& e) {
-        flagResult = QStringLiteral("[Error:") + QString::number(e.number()) +
-                     QStringLiteral("] ") + e.description();
+        flagResult = e.textBoxText();
     }
     showText(before + QStringLiteral("\r\n") + flagResult);
     // An unflagged request comes back at the next poll and would be run and uploaded again

@@ -17,7 +17,17 @@ public:
     QString description() const { return m_description; }
     const char* what() const noexcept override { return m_what.constData(); }
 
+    // How a failure is shown: "[Err:" on the status line (start-up, the connection-string
+    // remedy), "[Error:" in the text box (the poll, the completion flag).
+    QString statusText() const { return shown(QLatin1String("[Err:")); }
+    QString textBoxText() const { return shown(QLatin1String("[Error:")); }
+
 private:
+    QString shown(QLatin1String prefix) const
+    {
+        return prefix + QString::number(m_number) + QLatin1String("] ") + m_description;
+    }
+
     qint32 m_number;
     QString m_description;
     QByteArray m_what;

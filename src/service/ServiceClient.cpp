@@ -205,6 +205,21 @@ std::optional<QString> EnvelopeField(const QString& trimmed, const QString& name
     return end < 0 ? trimmed.mid(valueStart) : trimmed.mid(valueStart, end - valueStart);
 }
 
+AccountAnswer ReadAccountAnswer(const QString& response)
+{
+    const QString trimmed = TrimEnvelopeEnd(response);
+    const auto field = [&trimmed](const QString& name) { return EnvelopeField(trimmed, name); };
+    return {field(QStringLiteral("message")).value_or(QString()),
+            field(QStringLiteral("companyName")).value_or(QString()),
+            field(QStringLiteral("api_key")),
+            field(QStringLiteral("telp")),
+            field(QStringLiteral("status"))
+                .value_or(QString())
+                .contains(QLatin1String("error"), Qt::CaseInsensitive),
+            trimmed.contains(QLatin1String("\"error\""), Qt::CaseInsensitive),
+            trimmed.contains(QLatin1String("\"success\""))};
+}
+
 QString GetApiKey(const QString& deviceName)
 {
     return lookupGet(lookupUrl(Endpoint::ApiKey, deviceName, nullptr));

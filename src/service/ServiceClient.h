@@ -46,6 +46,23 @@ QString TrimEnvelopeEnd(const QString& response);
 // The value of a string field cut out of a trimmed answer; no value when the field is absent.
 std::optional<QString> EnvelopeField(const QString& trimmed, const QString& name);
 
+// An account endpoint's answer, read once for every caller. Absent text fields are empty; the
+// key and the number are kept only when the answer has them.
+struct AccountAnswer
+{
+    QString message;
+    QString companyName;
+    std::optional<QString> apiKey;
+    std::optional<QString> telp;
+    // The account window decides by the "status" value: it contains "error", any case.
+    bool statusIsError = false;
+    // The other callers decide by quoted words anywhere in the trimmed answer: "error" in any
+    // case, "success" exactly as written.
+    bool saysError = false;
+    bool saysSuccess = false;
+};
+AccountAnswer ReadAccountAnswer(const QString& response);
+
 // Profile look-ups: the service's bare answer text, untouched (UTF-8, or Windows-1252 when the
 // bytes are not UTF-8). Throw TransportError, also for an answer that is no value: a status
 // other than 200 whose body is not one of the look-ups' own "Error..." or "DeviceName not found"

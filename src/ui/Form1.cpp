@@ -29,16 +29,9 @@
 
 namespace {
 
-Form1* g_instance = nullptr;
-
 // Sizes of the window's design, in pixels (15 twips each).
 constexpr int kClientWidth = 481;  // 7215 twips
 constexpr int kClientHeight = 241; // 3615 twips
-
-QString errText(qint32 number, const QString& description)
-{
-    return QStringLiteral("[Err:") + QString::number(number) + QStringLiteral("] ") + description;
-}
 
 // The leading whole number of a text ("1", " 0\r\n", "1 ok"); 0 when there is none.
 qint16 leadingNumber(const QString& text)
@@ -69,8 +62,6 @@ QLabel* makeLabel(QWidget* parent, const QString& text, const QRect& geometry)
 
 Form1::Form1(QWidget* parent) : QMainWindow(parent)
 {
-    if (!g_instance)
-        g_instance = this;
     // A fixed single border: minimize, no maximize, no resizing.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
@@ -123,20 +114,6 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent)
 Form1::~Form1()
 {
     delete m_courier;
-    if (g_instance == this)
-        g_instance = nullptr;
-}
-
-Form1& Form1::instance()
-{
-    if (!g_instance)
-        new Form1(); // registers itself; lives until the process ends
-    return *g_instance;
-}
-
-Form1* Form1::existing()
-{
-    return g_instance;
 }
 
 void Form1::buildControls()
@@ -369,7 +346,7 @@ Form1::TampilOutcome Form1::tampilOnce()
         if (p.AppHide == 0)
             show();
         AddTrayIcon(PicQ17);
-        retryLater(errText(e.number(), e.description()), StartupRetry::Everything);
+        retryLater(e.statusText(), StartupRetry::Everything);
         return TampilOutcome::Done;
     }
 
@@ -431,7 +408,7 @@ Form1::TampilOutcome Form1::tampilOnce()
 
         openDatabase();
     } catch (const TransportError& e) {
-        retryLater(errText(e.number(), e.description()), StartupRetry::Everything);
+        retryLater(e.statusText(), StartupRetry::Everything);
     }
     return TampilOutcome::Done;
 }
@@ -447,7 +424,7 @@ void Form1::openDatabase()
     } catch (const DbError& e) {
         // A database that is not up yet after a restart of the machine: only the open is tried
         // again; the profile and the update check have nothing new to say every 30 seconds.
-        retryLater(errText(e.number(), e.description()), StartupRetry::DatabaseOnly);
+        retryLater(e.statusText(), StartupRetry::DatabaseOnly);
         return;
     }
     if (p.DbConnection->isOpen()) {

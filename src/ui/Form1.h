@@ -5,6 +5,7 @@
 #include "pipeline/ReportCourier.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 
 class QAction;
@@ -14,6 +15,7 @@ class QLabel;
 class QMenu;
 class QPlainTextEdit;
 class QTimer;
+class FrmAkun;
 class TrayIcon;
 
 class Form1 : public QMainWindow
@@ -23,10 +25,6 @@ class Form1 : public QMainWindow
 public:
     explicit Form1(QWidget* parent = nullptr);
     ~Form1() override;
-
-    // The one instance, created on first use.
-    static Form1& instance();
-    static Form1* existing();
 
     // Start-up and reload: loads the profile, shows or hides the window, opens the database and
     // switches the poll on.
@@ -159,6 +157,8 @@ private:
     void retryLater(const QString& failure, StartupRetry what);
     // The start-up option ticks as the service holds the mode.
     void tickStartupOption(qint16 appHide);
+    // The account window, loaded again after its close box unloaded it.
+    FrmAkun& accountWindow();
     // Runs a timer tick unless a call or a dialog of an earlier tick is still open.
     template <typename Fn> void guardedTick(Fn&& fn);
     void connectCourier();
@@ -170,6 +170,7 @@ private:
     StartupRetry m_retry = StartupRetry::Everything;
     TrayIcon* m_tray = nullptr;
     ReportCourier* m_courier = nullptr; // on its own thread: deleted, never parented
+    QPointer<FrmAkun> m_account;
     int m_autoRegistrations = 0;
     bool m_inTick = false;
 };

@@ -126,7 +126,7 @@ void Form1::mnuDeviceInfo_Click()
 
 void Form1::mnuRegistrasi_Click()
 {
-    FrmAkun::instance().Register(Label7->text());
+    accountWindow().Register(Label7->text());
 }
 
 void Form1::ImgRegister_Click()
@@ -136,12 +136,21 @@ void Form1::ImgRegister_Click()
 
 void Form1::mnuPerbarui_Click()
 {
-    FrmAkun::instance().UpdtAccount();
+    accountWindow().UpdtAccount();
 }
 
 void Form1::Label7_Click()
 {
-    FrmAkun::instance().UpdtAccount();
+    accountWindow().UpdtAccount();
+}
+
+FrmAkun& Form1::accountWindow()
+{
+    if (!m_account) {
+        m_account = new FrmAkun(this);
+        connect(m_account, &FrmAkun::saved, this, &Form1::Tampil);
+    }
+    return *m_account;
 }
 
 void Form1::mnuKoneksi_Click()
@@ -154,6 +163,7 @@ void Form1::mnuKoneksi_Click()
     }
     FrmConn window(this); // opens centred on the main window
     open = &window;
+    connect(&window, &FrmConn::saved, this, &Form1::Tampil);
     if (window.Form_Load())
         Dialogs::instance().showModal(&window);
 }

@@ -71,13 +71,11 @@ void Form1::mnuStartupOpt_Click(int index)
         return;
     }
 
-    const QString trimmed = TrimEnvelopeEnd(response);
-    const QString message = EnvelopeField(trimmed, QStringLiteral("message")).value_or(QString());
-    if (const auto apiKey = EnvelopeField(trimmed, QStringLiteral("api_key")))
-        p.ApiKey = *apiKey;
-    const bool failed = response.contains(QLatin1String("\"error\""), Qt::CaseInsensitive);
-    Dialogs::instance().messageBox(message, failed ? Dialogs::Critical : Dialogs::NoIcon, title);
-    if (response.contains(QLatin1String("\"success\"")))
+    const AccountAnswer answer = ReadAccountAnswer(response);
+    p.ApiKey = answer.apiKey.value_or(p.ApiKey);
+    Dialogs::instance().messageBox(answer.message,
+                                   answer.saysError ? Dialogs::Critical : Dialogs::NoIcon, title);
+    if (answer.saysSuccess)
         Tampil();
 }
 

@@ -91,7 +91,7 @@ void Form1::TxtRs_Change()
     Frame1->hide();
     repaint();
     if (text.contains(QLatin1String("company name is required"), Qt::CaseInsensitive))
-        FrmAkun::instance().Register(kRegisterName);
+        accountWindow().Register(kRegisterName);
 }
 
 void Form1::AutoKirimJSON(const QString& hsl)
@@ -120,7 +120,7 @@ void Form1::LblResponse_Click()
                            Dialogs::Critical, QStringLiteral("Event Unknown"));
         return;
     case ResponseLabelRemedy::RegisterCompany:
-        FrmAkun::instance().Register(kRegisterName);
+        accountWindow().Register(kRegisterName);
         return;
     case ResponseLabelRemedy::AskConnectionString: {
         ProfileState& p = ProfileState::instance();
@@ -132,8 +132,7 @@ void Form1::LblResponse_Click()
                         QStringLiteral("0"));
         } catch (const TransportError& e) {
             // Without the service the reload below could not load anything either.
-            Prompting(QStringLiteral("[Err:") + QString::number(e.number()) + QStringLiteral("] ") +
-                      e.description());
+            Prompting(e.statusText());
             return;
         }
         Tampil();

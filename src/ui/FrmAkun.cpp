@@ -6,17 +6,13 @@
 #include "service/HttpTransport.h"
 #include "service/ServiceClient.h"
 #include "ui/Dialogs.h"
-#include "ui/Form1.h"
 
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 
 namespace {
-
-QPointer<FrmAkun> g_window;
 
 const QString kRegister = QStringLiteral("Register");
 const QString kPerbarui = QStringLiteral("Perbarui");
@@ -27,31 +23,16 @@ QString telpForBox(const QString& telp)
     return telp.startsWith(QLatin1String("Error:")) ? QString() : telp;
 }
 
-int styleForStatus(const QString& status)
+// Shows the answer and keeps the key and number it brings.
+AccountAnswer takeAnswer(const QString& response)
 {
-    return status.contains(QLatin1String("error"), Qt::CaseInsensitive) ? Dialogs::Critical
-                                                                        : Dialogs::NoIcon;
-}
-
-// The envelope fields both requests read; ApiKey and Telp change only when the answer has them.
-struct AccountAnswer
-{
-    QString status;
-    QString message;
-    QString companyName;
-};
-
-AccountAnswer readAnswer(const QString& response)
-{
-    const QString trimmed = TrimEnvelopeEnd(response);
+    const AccountAnswer answer = ReadAccountAnswer(response);
     ProfileState& p = ProfileState::instance();
-    if (const auto key = EnvelopeField(trimmed, QStringLiteral("api_key")))
-        p.ApiKey = *key;
-    if (const auto telp = EnvelopeField(trimmed, QStringLiteral("telp")))
-        p.Telp = *telp;
-    return {EnvelopeField(trimmed, QStringLiteral("status")).value_or(QString()),
-            EnvelopeField(trimmed, QStringLiteral("message")).value_or(QString()),
-            EnvelopeField(trimmed, QStringLiteral("companyName")).value_or(QString())};
+    p.ApiKey = answer.apiKey.value_or(p.ApiKey);
+    p.Telp = answer.telp.value_or(p.Telp);
+    Dialogs::instance().messageBox(answer.message,
+                                   answer.statusIsError ? Dialogs::Critical : Dialogs::NoIcon);
+    return answer;
 }
 
 QLabel* hintLabel(const QString& text, QWidget* parent)
@@ -63,22 +44,7 @@ QLabel* hintLabel(const QString& text, QWidget* parent)
 
 } // namespace
 
-FrmAkun& FrmAkun::instance()
-{
-    if (!g_window) {
-        g_window = new FrmAkun();
-        g_window->Form_Load();
-    }
-    return *g_window;
-}
-
-FrmAkun* FrmAkun::existing()
-{
-    return g_window.data();
-}
-
-// Owned by the main window, so that it opens centred on it.
-FrmAkun::FrmAkun() : QDialog(Form1::existing())
+FrmAkun::FrmAkun(QWidget* owner) : QDialog(owner)
 {
     // The close box unloads the window; the next entry function loads a fresh one.
     setAttribute(Qt::WA_DeleteOnClose);
@@ -123,11 +89,6 @@ FrmAkun::FrmAkun() : QDialog(Form1::existing())
 
     setTabOrder(TxtCompany, TxtWA);
     setTabOrder(TxtWA, Command1);
-}
-
-void FrmAkun::Form_Load()
-{
-    setWindowIcon(Form1::instance().windowIcon());
 }
 
 void FrmAkun::Register(const QString& companyName)
@@ -186,11 +147,9 @@ void FrmAkun::Command1_Click()
 
 void FrmAkun::sendRegister()
 {
-    const AccountAnswer answer =
-        readAnswer(RegisterCompany(TxtCompany->text(), {}, TxtWA->text(), GetDeviceName()));
-    Dialogs::instance().messageBox(answer.message, styleForStatus(answer.status));
+    takeAnswer(RegisterCompany(TxtCompany->text(), {}, TxtWA->text(), GetDeviceName()));
     // The reload runs while this window is still up; it reads the new account from the service.
-    Form1::instance().Tampil();
+    emit saved();
     hide();
 }
 
@@ -198,13 +157,11 @@ void FrmAkun::sendUpdate()
 {
     ProfileState& p = ProfileState::instance();
     const AccountAnswer answer =
-        readAnswer(EditCompany(TxtAPIKey->text(), TxtCompany->text(), p.ConnectionString,
+        takeAnswer(EditCompany(TxtAPIKey->text(), TxtCompany->text(), p.ConnectionString,
                                TxtWA->text(), GetDeviceName(), QStringLiteral("0")));
-    const int style = styleForStatus(answer.status);
-    Dialogs::instance().messageBox(answer.message, style);
-    if (style != Dialogs::Critical && answer.companyName != p.CompanyName)
+    if (!answer.statusIsError)
         p.CompanyName = answer.companyName;
     hide();
-    Form1::instance().Tampil();
+    emit saved();
     hide();
 }

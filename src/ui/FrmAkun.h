@@ -14,9 +14,8 @@ class FrmAkun : public QDialog
     Q_OBJECT
 
 public:
-    // The one window, loaded on first use and again after its close box unloaded it.
-    static FrmAkun& instance();
-    static FrmAkun* existing();
+    // The owner centres the window, lends it its icon and reloads on `saved`.
+    explicit FrmAkun(QWidget* owner);
 
     // Register mode, starting with the given company name; shows the window modally.
     void Register(const QString& companyName);
@@ -37,9 +36,11 @@ public:
     QLineEdit* TxtAPIKey = nullptr;
     QLabel* Label3 = nullptr;
 
+signals:
+    // A request was answered: the account on the service may have changed.
+    void saved();
+
 private:
-    FrmAkun();
-    void Form_Load();
     void sendRegister();
     void sendUpdate();
 };

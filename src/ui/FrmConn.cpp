@@ -9,7 +9,6 @@
 #include "service/HttpTransport.h"
 #include "service/ServiceClient.h"
 #include "ui/Dialogs.h"
-#include "ui/Form1.h"
 
 #include <QCheckBox>
 #include <QFormLayout>
@@ -116,7 +115,6 @@ FrmConn::FrmConn(QWidget* parent) : QDialog(parent)
 
 bool FrmConn::Form_Load()
 {
-    setWindowIcon(Form1::instance().windowIcon());
     try {
         const QString deviceName = GetDeviceName();
         TxtConnStr->setPlainText(GetConnectionString(deviceName, ProfileState::instance().ApiKey));
@@ -182,15 +180,12 @@ void FrmConn::Command1_Click()
         return;
     }
 
-    const QString trimmed = TrimEnvelopeEnd(response);
-    const QString message = EnvelopeField(trimmed, QStringLiteral("message")).value_or(QString());
-    if (const auto key = EnvelopeField(trimmed, QStringLiteral("api_key")))
-        p.ApiKey = *key;
-    const bool error = trimmed.contains(QLatin1String("\"error\""), Qt::CaseInsensitive);
-    Dialogs::instance().messageBox(message, error ? Dialogs::Critical : Dialogs::NoIcon, title);
-
-    if (trimmed.contains(QLatin1String("\"success\""), Qt::CaseSensitive)) {
+    const AccountAnswer answer = ReadAccountAnswer(response);
+    p.ApiKey = answer.apiKey.value_or(p.ApiKey);
+    Dialogs::instance().messageBox(answer.message,
+                                   answer.saysError ? Dialogs::Critical : Dialogs::NoIcon, title);
+    if (answer.saysSuccess) {
         close();
-        Form1::instance().Tampil();
+        emit saved();
     }
 }

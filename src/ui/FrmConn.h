@@ -54,4 +54,8 @@ public:
     QLabel* LblGuard = nullptr;
     QSpinBox* TxtTimeLimit = nullptr; // seconds
     QSpinBox* TxtRowLimit = nullptr;
+
+signals:
+    // The service took a new string; the window has closed.
+    void saved();
 };

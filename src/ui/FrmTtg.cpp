@@ -3,7 +3,6 @@
 
 #include "app/AgentLog.h"
 #include "service/ServiceConfig.h"
-#include "ui/Form1.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -63,7 +62,6 @@ FrmTtg::FrmTtg(QWidget* parent) : QDialog(parent)
 
 void FrmTtg::Form_Load()
 {
-    setWindowIcon(Form1::instance().windowIcon());
     Label3->setText(QStringLiteral("Version: ") + ServiceConfig::versionText());
     const QFileInfo log(AgentLog::filePath());
     Label5->setText(QStringLiteral("Log: <a href=\"%1\">%2</a>")

@@ -229,6 +229,10 @@ private slots:
             << false;
         QTest::newRow("success") << QByteArray(R"({"status":"success","message":"Tersimpan"})")
                                  << "Tersimpan" << 0 << "" << true;
+        // The words are looked for after the final `"}` is cut off, as in the connection window.
+        QTest::newRow("success as the last value is no success")
+            << QByteArray(R"({"message":"Tersimpan","status":"success"})") << "Tersimpan" << 0
+            << "old-key" << false;
     }
     void startupOptionAnswers()
     {

@@ -269,8 +269,6 @@ void TestCourierLoop::init()
 void TestCourierLoop::cleanup()
 {
     m_form.reset();
-    if (FrmAkun* akun = FrmAkun::existing())
-        delete akun;
     m_dialogs.reset();
     m_service.reset();
     m_device.reset();

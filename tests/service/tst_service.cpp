@@ -175,6 +175,95 @@ private slots:
             QCOMPARE(*field, value);
     }
 
+    // One reading of an account answer for every caller; the columns are what each caller
+    // decides from it (the status value, or the quoted words in the trimmed text).
+    void accountAnswer_data()
+    {
+        QTest::addColumn<QString>("response");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("companyName");
+        QTest::addColumn<QString>("apiKey"); // "-" when absent
+        QTest::addColumn<QString>("telp");   // "-" when absent
+        QTest::addColumn<bool>("statusIsError");
+        QTest::addColumn<bool>("saysError");
+        QTest::addColumn<bool>("saysSuccess");
+        QTest::newRow("failure envelope")
+            << QString::fromLatin1(kFailureEnvelope) << "Failed to connect to API."
+            << ""
+            << "-"
+            << "-" << true << true << false;
+        QTest::newRow("register success")
+            << R"({"status":"success","message":"OK","api_key":"K-1","telp":"0812"})"
+            << "OK"
+            << ""
+            << "K-1"
+            << "0812" << false << false << true;
+        QTest::newRow("edit success with name")
+            << R"({"status":"success","companyName":"Toko","message":"OK"})"
+            << "OK"
+            << "Toko"
+            << "-"
+            << "-" << false << false << true;
+        QTest::newRow("ERROR in capitals") << R"({"status":"ERROR","message":"Tolak"})"
+                                           << "Tolak"
+                                           << ""
+                                           << "-"
+                                           << "-" << true << true << false;
+        QTest::newRow("Success is not success") << R"({"status":"Success","message":"ok"})"
+                                                << "ok"
+                                                << ""
+                                                << "-"
+                                                << "-" << false << false << false;
+        QTest::newRow("status last: value whole, quoted word lost")
+            << R"({"message":"x","status":"error"})"
+            << "x"
+            << ""
+            << "-"
+            << "-" << true << false << false;
+        QTest::newRow("success last is no success")
+            << R"({"message":"Tersimpan","status":"success"})"
+            << "Tersimpan"
+            << ""
+            << "-"
+            << "-" << false << false << false;
+        QTest::newRow("both words")
+            << R"({"status":"error","message":"Sebagian","result":"success","n":"1"})"
+            << "Sebagian"
+            << ""
+            << "-"
+            << "-" << true << true << true;
+        QTest::newRow("word in the message only")
+            << R"({"status":"failed","message":"not "success" yet","n":"1"})"
+            << "not \"success\" yet"
+            << ""
+            << "-"
+            << "-" << false << false << true;
+        QTest::newRow("empty key is a key") << R"({"status":"success","api_key":"","message":"OK"})"
+                                            << "OK"
+                                            << ""
+                                            << ""
+                                            << "-" << false << false << true;
+        QTest::newRow("no envelope") << "<html>500</html>"
+                                     << ""
+                                     << ""
+                                     << "-"
+                                     << "-" << false << false << false;
+    }
+    void accountAnswer()
+    {
+        QFETCH(QString, response);
+        QFETCH(QString, apiKey);
+        QFETCH(QString, telp);
+        const AccountAnswer answer = ReadAccountAnswer(response);
+        QTEST(answer.message, "message");
+        QTEST(answer.companyName, "companyName");
+        QCOMPARE(answer.apiKey.value_or(QStringLiteral("-")), apiKey);
+        QCOMPARE(answer.telp.value_or(QStringLiteral("-")), telp);
+        QTEST(answer.statusIsError, "statusIsError");
+        QTEST(answer.saysError, "saysError");
+        QTEST(answer.saysSuccess, "saysSuccess");
+    }
+
     void accountBodies_data()
     {
         QTest::addColumn<QByteArray>("body");

@@ -181,10 +181,11 @@ int main(int argc, char* argv[])
     main.Prompting(QStringLiteral("Terhubung database."));
     save(&main, QStringLiteral("main-window"));
 
+    auto* account = new FrmAkun(&main);
     g_nextName = QStringLiteral("account-register");
-    FrmAkun::instance().Register(QStringLiteral("Anonymous"));
+    account->Register(QStringLiteral("Anonymous"));
     g_nextName = QStringLiteral("account-update");
-    FrmAkun::instance().UpdtAccount();
+    account->UpdtAccount();
 
     {
         FrmConn connection(&main);
@@ -218,7 +219,6 @@ int main(int argc, char* argv[])
         save(&consent, QStringLiteral("consent"));
     }
 
-    delete FrmAkun::existing();
     Dialogs::install(nullptr);
     return g_failures == 0 ? 0 : 1;
 }

@@ -145,7 +145,6 @@ private slots:
 
     void cleanup()
     {
-        delete FrmAkun::existing();
         m_form.reset();
         m_dialogs.reset();
         m_device.reset();

@@ -119,7 +119,7 @@ void openThrough(Window window, Form1& form, ScriptedDialogs& dialogs,
         break;
     case Window::Account:
         form.mnuPerbarui->trigger();
-        delete FrmAkun::existing();
+        delete form.findChild<FrmAkun*>();
         break;
     case Window::Connection: {
         TestService service;
