@@ -136,7 +136,9 @@ api_key=$("$server_bin" --data "$work/data" add-company "$company" "$device" "$c
 [ -n "$api_key" ] || die "the service did not issue an API key"
 
 # The programs run in sessions of their own, so that a Ctrl-C reaches only this script, which then
-# stops them in order.
+# stops them in order. The log exists before the server starts: the wait below reads it at once,
+# and under set -e a read of a file not yet there ended the demo.
+: >"$work/server.log"
 setsid "$server_bin" --listen 127.0.0.1 --port "${TALLYFRAME_DEMO_PORT:-0}" --data "$work/data" \
   >"$work/server.log" 2>&1 &
 server_pid=$!
