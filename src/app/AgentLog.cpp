@@ -7,26 +7,23 @@
 
 namespace {
 
-constexpr qint64 kCapBytes = 1024 * 1024;
-constexpr int kKeptFiles = 2;
-
+const QString kFileName = QStringLiteral("Q17-Tallyframe.log");
 QString g_filePath;
 RotatingLog* g_log = nullptr;
 QtMessageHandler g_previous = nullptr;
-// A message raised while a message is written (by the file itself) must not wait for the lock
-// its own thread holds.
+// A message raised while writing one (by the file itself) must not wait for its own thread's lock.
 thread_local bool t_writing = false;
 
 void handleMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
-    const bool wanted = type == QtWarningMsg || type == QtCriticalMsg || type == QtFatalMsg ||
+    const bool wanted = (type != QtDebugMsg && type != QtInfoMsg) ||
                         qstrcmp(context.category, lcStatus().categoryName()) == 0;
     if (wanted && !t_writing) {
         t_writing = true;
         try {
             g_log->write(qFormatLogMessage(type, context, message).toUtf8() + '\n');
         } catch (...) {
-            // Out of memory while logging: the message still reaches stderr below.
+            // Out of memory: the message still reaches stderr.
         }
         t_writing = false;
     }
@@ -50,22 +47,19 @@ void RotatingLog::write(const QByteArray& line)
     const QMutexLocker lock(&m_mutex);
     if (m_file.isOpen() && m_file.size() > 0 && m_file.size() + line.size() > m_cap)
         rotate();
-    if (m_file.isOpen()) {
-        m_file.write(line);
+    if (m_file.isOpen() && m_file.write(line) > 0)
         m_file.flush();
-    }
 }
 
 void RotatingLog::rotate()
 {
     m_file.close();
-    const QString name = m_file.fileName();
-    QFile::remove(name + QLatin1Char('.') + QString::number(m_kept));
-    for (int older = m_kept - 1; older >= 1; --older)
-        QFile::rename(name + QLatin1Char('.') + QString::number(older),
-                      name + QLatin1Char('.') + QString::number(older + 1));
-    if (m_kept == 0 || !QFile::rename(name, name + QStringLiteral(".1")))
-        QFile::remove(name);
+    const QString name = m_file.fileName() + QLatin1Char('.');
+    QFile::remove(name + QString::number(m_kept));
+    for (int older = m_kept - 1; older > 0; --older)
+        QFile::rename(name + QString::number(older), name + QString::number(older + 1));
+    if (!QFile::rename(m_file.fileName(), name + QLatin1Char('1')))
+        QFile::remove(m_file.fileName());
     m_file.open(QIODevice::Append);
 }
 
@@ -75,16 +69,15 @@ void install(const QString& folder)
 {
     if (g_log)
         return;
-    g_filePath = QDir(folder).filePath(QStringLiteral("Q17-Tallyframe.log"));
+    g_filePath = QDir(folder).filePath(kFileName);
     // Never destroyed: other threads may still log while the process ends.
-    g_log = new RotatingLog(g_filePath, kCapBytes, kKeptFiles);
+    g_log = new RotatingLog(g_filePath, 1024 * 1024, 2);
     g_previous = qInstallMessageHandler(handleMessage);
 }
 
 QString filePath()
 {
-    return g_filePath.isEmpty() ? QDir(dataFolder()).filePath(QStringLiteral("Q17-Tallyframe.log"))
-                                : g_filePath;
+    return g_filePath.isEmpty() ? QDir(dataFolder()).filePath(kFileName) : g_filePath;
 }
 
 QString dataFolder()
