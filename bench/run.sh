@@ -15,7 +15,8 @@
 #
 # Options: --rows "N ...", --drivers "sqlite pg", --repeat K, --no-build, --utf16 (text fetched
 # as UTF-16 by the agent and the text floor), --options-only (only the runs with the driver
-# options that keep memory flat).
+# options that keep memory flat), --baseline DIR (also times the agent of another build, say
+# main's, in the same runs: DIR/bench/tallyframe-bench).
 # Environment: TALLYFRAME_BUILD_DIR (default build-bench), TALLYFRAME_BENCH_DIR (generated
 # data, default <build dir>/bench-data), TALLYFRAME_BENCH_SEED (default 20261207).
 set -euo pipefail
@@ -35,6 +36,7 @@ idle=0
 idle_seconds=120
 responsive=0
 other_agents=()
+baseline=""
 
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -45,6 +47,7 @@ while [ $# -gt 0 ]; do
     --no-build) do_build=0 ;;
     --utf16) utf16=1 ;;
     --options-only) options_only=1 ;;
+    --baseline) baseline=$(cd "$2" && pwd)/bench/tallyframe-bench; shift ;;
     --idle)
       idle=1
       if [ $# -gt 1 ] && [[ $2 =~ ^[0-9]+$ ]]; then idle_seconds=$2; shift; fi
@@ -53,7 +56,7 @@ while [ $# -gt 0 ]; do
       responsive=1
       while [ $# -gt 1 ] && [ -x "$2" ]; do other_agents+=("$2"); shift; done
       ;;
-    -h | --help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
   shift
@@ -292,17 +295,18 @@ start_sink "$work/sink.port"
 load() { awk '{print $1}' /proc/loadavg; }
 min() { awk -v x="$1" -v y="$2" 'BEGIN {print (x < y) ? x : y}'; }
 max() { awk -v x="$1" -v y="$2" 'BEGIN {print (x > y) ? x : y}'; }
-printf '%-8s %-7s %-30s %8s %9s %7s | %8s %7s %6s | %8s %7s %6s | %s\n' rows driver options \
-  "agent s" "rows/s" "RSS MB" "text s" "RSS MB" ratio "typed s" "RSS MB" ratio "load 1m"
+printf '%-8s %-7s %-30s %8s %9s %7s | %8s %7s %6s | %8s %7s %6s |%s %s\n' rows driver options \
+  "agent s" "rows/s" "RSS MB" "text s" "RSS MB" ratio "typed s" "RSS MB" ratio \
+  "${baseline:+  base s RSS MB  ratio |}" "load 1m"
 for rows in $rows_list; do
   while IFS='|' read -r driver options; do
     conn=$(conn_for "$driver" "$options" "$rows")
     sql=$(sql_for "$driver" "$rows")
-    best_a=999999 best_t=999999 best_f=999999 rss_a=0 rss_t=0 rss_f=0 loads=""
+    best_a=999999 best_t=999999 best_f=999999 best_b=999999 rss_a=0 rss_t=0 rss_f=0 rss_b=0 loads=""
     for i in $(seq "$repeat"); do
       # Alternated, so that a change in the machine's load falls on all three alike.
-      order="agent text typed"
-      [ $((i % 2)) = 0 ] && order="typed text agent"
+      order="agent${baseline:+ base} text typed"
+      [ $((i % 2)) = 0 ] && order="typed text${baseline:+ base} agent"
       loads="$loads${loads:+ }$(load)"
       for what in $order; do
         case $what in
@@ -310,6 +314,10 @@ for rows in $rows_list; do
             a=$("$bench_bin" agent "$conn" "$sql" "http://127.0.0.1:$http_port") || die "agent run failed"
             best_a=$(min "$(field seconds "$a")" "$best_a")
             rss_a=$(max "$(field peak_rss_kb "$a")" "$rss_a") ;;
+          base)
+            b=$("$baseline" agent "$conn" "$sql" "http://127.0.0.1:$http_port") || die "baseline run failed"
+            best_b=$(min "$(field seconds "$b")" "$best_b")
+            rss_b=$(max "$(field peak_rss_kb "$b")" "$rss_b") ;;
           text)
             t=$("$floor_bin" "${text_floor[@]}" "$conn" "$sql" "$http_port" "$work/floor-spool.json") ||
               die "text floor run failed"
@@ -323,8 +331,10 @@ for rows in $rows_list; do
       done
     done
     awk -v r="$rows" -v d="$driver" -v o="${options:-(default)}" -v a="$best_a" -v t="$best_t" \
-      -v f="$best_f" -v ra="$rss_a" -v rt="$rss_t" -v rf="$rss_f" -v l="$loads" 'BEGIN {
-        printf "%-8d %-7s %-30s %8.2f %9.0f %7.1f | %8.2f %7.1f %6.2f | %8.2f %7.1f %6.2f | %s\n",
-          r, d, o, a, r / a, ra / 1024, t, rt / 1024, a / t, f, rf / 1024, a / f, l }'
+      -v f="$best_f" -v ra="$rss_a" -v rt="$rss_t" -v rf="$rss_f" -v l="$loads" \
+      -v b="${baseline:+$best_b}" -v rb="$rss_b" 'BEGIN {
+        base = b == "" ? "" : sprintf(" %8.2f %7.1f %6.2f |", b, rb / 1024, b / t)
+        printf "%-8d %-7s %-30s %8.2f %9.0f %7.1f | %8.2f %7.1f %6.2f | %8.2f %7.1f %6.2f |%s %s\n",
+          r, d, o, a, r / a, ra / 1024, t, rt / 1024, a / t, f, rf / 1024, a / f, base, l }'
   done < <(variants)
 done
