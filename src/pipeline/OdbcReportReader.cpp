@@ -66,7 +66,7 @@ OdbcReportReader::Kind kindOf(SQLSMALLINT sqlType, const QString& typeName)
     // Some drivers hand booleans over as text unless told otherwise; their type name says.
     const QString name = typeName.toLower();
     if (name == QLatin1String("bool") || name == QLatin1String("boolean"))
-        return K::BoolText;
+        return K::Bit;
     return K::Text;
 }
 
@@ -527,7 +527,6 @@ OdbcReportReader::Form OdbcReportReader::formOf(Kind kind)
     case Kind::Timestamp:
         return timestampForm;
     case Kind::Bit:
-    case Kind::BoolText:
         return boolForm;
     default:
         return nullptr;

@@ -46,7 +46,7 @@ public:
 
     enum class Kind
     {
-        Text,   // UTF-16 pieces, escaped
+        Text,   // the driver's text, escaped
         Number, // integers and exact numerics: the driver's digits
         Binary, // base64
         // The rest are read as the driver's text and brought into the document's form; a text
@@ -56,10 +56,8 @@ public:
         Date,      // yyyy-MM-dd
         Time,      // HH:mm:ss
         Timestamp, // yyyy-MM-dd HH:mm:ss
-        Bit,       // True / False
-        BoolText   // a boolean the driver hands over as text ("1", "0", "t", "f", ...)
+        Bit        // True / False, also from a boolean the driver hands over as text ("t", "0")
     };
-    const QList<Kind>& kinds() const { return m_kinds; }
 
     enum class TextFetch
     {
