@@ -6,11 +6,9 @@
 #include "app/AutoStart.h"
 #include "app/ProfileState.h"
 #include "app/SettingsStore.h"
-#include "service/DeviceIdentity.h"
-#include "service/HttpTransport.h"
-#include "service/ServiceClient.h"
 #include "tray/TrayIcon.h"
 #include "ui/Dialogs.h"
+#include "ui/FrmConn.h"
 
 #include <QCheckBox>
 #include <QGuiApplication>
@@ -57,25 +55,12 @@ void Form1::Image1_DblClick()
 void Form1::mnuStartupOpt_Click(int index)
 {
     tickStartupOption(qint16(index));
-
-    ProfileState& p = ProfileState::instance();
-    const QString title = QStringLiteral("Edit ConnectionString");
-    QString response;
-    try {
-        response = EditCompany(p.ApiKey, {}, {}, {}, GetDeviceName(), QString::number(index));
-    } catch (const TransportError& e) {
-        // No answer at all: say why and keep running; the choice is not stored on the service,
-        // so the ticks go back to the mode it holds.
-        tickStartupOption(p.AppHide);
-        Dialogs::instance().messageBox(e.description(), Dialogs::Critical, title);
-        return;
-    }
-
-    const AccountAnswer answer = ReadAccountAnswer(response);
-    p.ApiKey = answer.apiKey.value_or(p.ApiKey);
-    Dialogs::instance().messageBox(answer.message,
-                                   answer.saysError ? Dialogs::Critical : Dialogs::NoIcon, title);
-    if (answer.saysSuccess)
+    const std::optional<bool> stored = FrmConn::SendEdit({}, QString::number(index));
+    // Without an answer the choice is not stored on the service: the ticks go back to the mode
+    // it holds.
+    if (!stored)
+        tickStartupOption(ProfileState::instance().AppHide);
+    else if (*stored)
         Tampil();
 }
 

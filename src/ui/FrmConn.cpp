@@ -168,24 +168,27 @@ void FrmConn::Command2_Click()
 
 void FrmConn::Command1_Click()
 {
-    const QString title = QStringLiteral("Edit ConnectionString");
-    ProfileState& p = ProfileState::instance();
-    const QString text = connectionString();
-    QString response;
-    try {
-        response = EditCompany(p.ApiKey, {}, text, {}, GetDeviceName(), QStringLiteral("0"));
-    } catch (const TransportError& e) {
-        // Nothing reached the service: keep the window and the typed string for another try.
-        Dialogs::instance().messageBox(e.description(), Dialogs::Critical, title);
-        return;
-    }
-
-    const AccountAnswer answer = ReadAccountAnswer(response);
-    p.ApiKey = answer.apiKey.value_or(p.ApiKey);
-    Dialogs::instance().messageBox(answer.message,
-                                   answer.saysError ? Dialogs::Critical : Dialogs::NoIcon, title);
-    if (answer.saysSuccess) {
+    // Without an answer, or refused, the window keeps the typed string for another try.
+    if (SendEdit(connectionString(), QStringLiteral("0")).value_or(false)) {
         close();
         emit saved();
     }
+}
+
+std::optional<bool> FrmConn::SendEdit(const QString& connStr, const QString& appHide)
+{
+    const QString title = QStringLiteral("Edit ConnectionString");
+    ProfileState& p = ProfileState::instance();
+    AccountAnswer answer;
+    try {
+        answer =
+            ReadAccountAnswer(EditCompany(p.ApiKey, {}, connStr, {}, GetDeviceName(), appHide));
+    } catch (const TransportError& e) {
+        Dialogs::instance().messageBox(e.description(), Dialogs::Critical, title);
+        return std::nullopt;
+    }
+    p.ApiKey = answer.apiKey.value_or(p.ApiKey);
+    Dialogs::instance().messageBox(answer.message,
+                                   answer.saysError ? Dialogs::Critical : Dialogs::NoIcon, title);
+    return answer.saysSuccess;
 }

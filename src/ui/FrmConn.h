@@ -5,6 +5,8 @@
 #include <QDialog>
 #include <QString>
 
+#include <optional>
+
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -39,6 +41,11 @@ public:
 
     void Command2_Click(); // "Test"
     void Command1_Click(); // "Simpan"
+
+    // Sends a connection string and the start-up mode (either may be empty) to the service and
+    // shows its answer. No value when no answer came (the user is told why), else whether the
+    // service took them.
+    static std::optional<bool> SendEdit(const QString& connStr, const QString& appHide);
 
     // The owner's guard is kept on this PC the moment it is changed; "Simpan" sends only the
     // connection string, and nothing of the guard ever goes to the service.
