@@ -118,3 +118,13 @@ void WidgetDialogs::showModal(QWidget* window)
     if (window->isVisible())
         WaitFor(new HideWatch(window), &QObject::destroyed, QEventLoop::AllEvents);
 }
+
+void SetUpWindow(QDialog* window, const QString& title)
+{
+    window->setWindowTitle(title);
+    window->setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    QFont tahoma = window->font();
+    tahoma.setFamilies({QStringLiteral("Tahoma")});
+    tahoma.setStyleHint(QFont::SansSerif);
+    window->setFont(tahoma);
+}

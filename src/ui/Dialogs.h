@@ -4,6 +4,7 @@
 
 #include <QString>
 
+class QDialog;
 class QWidget;
 
 class Dialogs
@@ -44,3 +45,6 @@ public:
                      const QString& defaultText) override;
     void showModal(QWidget* window) override;
 };
+
+// The look of the agent's own windows: a title bar with only the close box, Tahoma throughout.
+void SetUpWindow(QDialog* window, const QString& title);

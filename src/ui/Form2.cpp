@@ -34,8 +34,6 @@ Form2::Form2(QWidget* owner) : QDialog(owner)
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
     setWindowTitle(QStringLiteral("Izin menjalankan aplikasi"));
-    if (owner)
-        setWindowIcon(owner->windowIcon());
 
     Label6 = paragraph(this, QStringLiteral("Calon pengguna atau developer yang budiman, mohon "
                                             "dibaca pelan-pelan njih. _/|\\_"));

@@ -48,12 +48,7 @@ FrmAkun::FrmAkun(QWidget* owner) : QDialog(owner)
 {
     // The close box unloads the window; the next entry function loads a fresh one.
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(QStringLiteral("Akun"));
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    QFont tahoma = font();
-    tahoma.setFamilies({QStringLiteral("Tahoma")});
-    tahoma.setStyleHint(QFont::SansSerif);
-    setFont(tahoma);
+    SetUpWindow(this, QStringLiteral("Akun"));
 
     Label2 = new QLabel(QStringLiteral("Nama Usaha"), this);
     TxtCompany = new QLineEdit(this);

@@ -32,12 +32,7 @@ const QString FrmConn::kTemplate =
 
 FrmConn::FrmConn(QWidget* parent) : QDialog(parent)
 {
-    setWindowTitle(QStringLiteral("Koneksi Database"));
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    QFont tahoma = font();
-    tahoma.setFamilies({QStringLiteral("Tahoma")});
-    tahoma.setStyleHint(QFont::SansSerif);
-    setFont(tahoma);
+    SetUpWindow(this, QStringLiteral("Koneksi Database"));
 
     Label2 = new QLabel(QStringLiteral("ConnectionString :"), this);
     TxtConnStr = new QPlainTextEdit(this);

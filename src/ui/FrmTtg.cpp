@@ -3,6 +3,7 @@
 
 #include "app/AgentLog.h"
 #include "service/ServiceConfig.h"
+#include "ui/Dialogs.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -15,19 +16,14 @@
 
 FrmTtg::FrmTtg(QWidget* parent) : QDialog(parent)
 {
-    setWindowTitle(QStringLiteral("Tentang Q17 Tallyframe"));
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    QFont tahoma = font();
-    tahoma.setFamilies({QStringLiteral("Tahoma")});
-    tahoma.setStyleHint(QFont::SansSerif);
-    setFont(tahoma);
+    SetUpWindow(this, QStringLiteral("Tentang Q17 Tallyframe"));
 
     Image1 = new QLabel(this);
     Image1->setPixmap(QPixmap(QStringLiteral(":/images/logo.png")));
     Image1->setFixedSize(80, 80);
 
     Label1 = new QLabel(QStringLiteral("Q17 Tallyframe"), this);
-    QFont big = tahoma;
+    QFont big = font();
     big.setPointSizeF(14.25);
     big.setBold(true);
     Label1->setFont(big);
