@@ -3,11 +3,13 @@
 //   tallyframe-floor CONNSTR SQL RAW_PORT
 //     typed: each column fetched by its declared type and converted, text as the driver's own
 //     UTF-8 in 4 KiB pieces; the document streamed in 1 MiB pieces to the sink's raw port.
-//   tallyframe-floor --text [--utf16] CONNSTR SQL HTTP_PORT SPOOL_FILE
+//   tallyframe-floor --text [--utf16] [--block] CONNSTR SQL HTTP_PORT SPOOL_FILE
 //     text: every column fetched as the driver's text (SQL_C_CHAR, or SQL_C_WCHAR with
 //     --utf16), only floats, time stamps and booleans brought into the document's form; the
 //     document written to a file in 1 MiB pieces, then posted with its Content-Length to the
 //     sink's HTTP port (sendfile). The least work for a program that must announce the length.
+//     --block: every column bound, 64 rows per SQLFetch, no SQLGetData (every value of the
+//     bench's table fits a 512-byte buffer; a longer one stops the floor).
 // Prints seconds=... peak_rss_kb=... bytes=... on success.
 #include <sql.h>
 #include <sqlext.h>
@@ -255,7 +257,8 @@ int connectTo(int port)
     return fd;
 }
 
-int textFloor(bool utf16, const char* connStr, const char* sql, int httpPort, const char* spool)
+int textFloor(bool utf16, bool block, const char* connStr, const char* sql, int httpPort,
+              const char* spool)
 {
     const auto start = std::chrono::steady_clock::now();
     SQLHENV env;
@@ -307,6 +310,18 @@ int textFloor(bool utf16, const char* connStr, const char* sql, int httpPort, co
     Utf16Escaper wide;
     const SQLSMALLINT cType = utf16 ? SQL_C_WCHAR : SQL_C_CHAR;
     const size_t unit = utf16 ? 2 : 1;
+    constexpr SQLULEN kBlock = 64;
+    constexpr SQLLEN kWidth = 512;
+    std::vector<char> bound(block ? size_t(columns) * kBlock * kWidth : 0);
+    std::vector<SQLLEN> indicators(bound.size() / kWidth);
+    SQLULEN fetched = 1;
+    if (block) {
+        SQLSetStmtAttr(st, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(kBlock), 0);
+        SQLSetStmtAttr(st, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0);
+        for (SQLUSMALLINT c = 0; c < columns; ++c)
+            SQLBindCol(st, SQLUSMALLINT(c + 1), cType, &bound[c * kBlock * kWidth], kWidth,
+                       &indicators[c * kBlock]);
+    }
     long long rows = 0;
     for (;;) {
         const SQLRETURN rc = SQLFetch(st);
@@ -314,70 +329,83 @@ int textFloor(bool utf16, const char* connStr, const char* sql, int httpPort, co
             break;
         if (!SQL_SUCCEEDED(rc))
             die("SQLFetch", SQL_HANDLE_STMT, st);
-        if (rows++ > 0)
-            out.put(',');
-        out.put('{');
-        for (SQLUSMALLINT c = 0; c < columns; ++c) {
-            out.write(prefixes[c].data(), prefixes[c].size());
-            const SQLLEN size = pieces[c];
-            for (;;) {
-                SQLLEN ind = 0;
-                const SQLRETURN r =
-                    SQLGetData(st, SQLUSMALLINT(c + 1), cType, piece.data(), size, &ind);
-                if (r == SQL_NO_DATA || ind == SQL_NULL_DATA)
-                    break;
-                if (!SQL_SUCCEEDED(r))
-                    die("SQLGetData", SQL_HANDLE_STMT, st);
-                const bool more = ind == SQL_NO_TOTAL || ind > size - SQLLEN(unit);
-                const size_t n = more ? size_t(size) / unit - 1 : size_t(ind) / unit;
-                if (utf16) {
-                    const auto* units = reinterpret_cast<const char16_t*>(piece.data());
-                    if (kinds[c] == Text || kinds[c] == Number || more) {
-                        wide.write(out, units, n);
-                        if (!more)
-                            break;
-                        continue;
+        for (SQLULEN row = 0; row < fetched; ++row) {
+            if (rows++ > 0)
+                out.put(',');
+            out.put('{');
+            for (SQLUSMALLINT c = 0; c < columns; ++c) {
+                out.write(prefixes[c].data(), prefixes[c].size());
+                const SQLLEN size = block ? kWidth : pieces[c];
+                for (;;) {
+                    SQLLEN ind = 0;
+                    SQLRETURN r = SQL_SUCCESS;
+                    if (block) {
+                        ind = indicators[c * kBlock + row];
+                        if (ind == SQL_NO_TOTAL || ind > kWidth - SQLLEN(unit))
+                            die("a value longer than the bound buffer");
+                        if (ind > 0)
+                            std::memcpy(piece.data(), &bound[(c * kBlock + row) * kWidth],
+                                        size_t(ind));
+                    } else {
+                        r = SQLGetData(st, SQLUSMALLINT(c + 1), cType, piece.data(), size, &ind);
                     }
-                    for (size_t i = 0; i < n; ++i)
-                        piece[i] = char(units[i]);
+                    if (r == SQL_NO_DATA || ind == SQL_NULL_DATA)
+                        break;
+                    if (!SQL_SUCCEEDED(r))
+                        die("SQLGetData", SQL_HANDLE_STMT, st);
+                    const bool more = ind == SQL_NO_TOTAL || ind > size - SQLLEN(unit);
+                    const size_t n = more ? size_t(size) / unit - 1 : size_t(ind) / unit;
+                    if (utf16) {
+                        const auto* units = reinterpret_cast<const char16_t*>(piece.data());
+                        if (kinds[c] == Text || kinds[c] == Number || more) {
+                            wide.write(out, units, n);
+                            if (!more)
+                                break;
+                            continue;
+                        }
+                        for (size_t i = 0; i < n; ++i)
+                            piece[i] = char(units[i]);
+                    }
+                    // Only the forms that differ from the driver's text are made.
+                    char text[48];
+                    char* p = text;
+                    switch (kinds[c]) {
+                    case Double:
+                    case Single: {
+                        double v = 0;
+                        const auto read = std::from_chars(piece.data(), piece.data() + n, v);
+                        p = read.ptr == piece.data() + n
+                                ? (kinds[c] == Double
+                                       ? std::to_chars(text, text + 40, v).ptr
+                                       : std::to_chars(text, text + 40, float(v)).ptr)
+                                : nullptr;
+                        break;
+                    }
+                    case Stamp:
+                        p = n > 19 ? std::copy(piece.data(), piece.data() + 19, text) : nullptr;
+                        break;
+                    case Bit:
+                    case BoolText:
+                        p = n == 1
+                                ? std::strcpy(text, piece[0] == '1' || piece[0] == 't' ? "True"
+                                                                                       : "False") +
+                                      (piece[0] == '1' || piece[0] == 't' ? 4 : 5)
+                                : nullptr;
+                        break;
+                    default:
+                        p = nullptr;
+                    }
+                    if (p)
+                        out.write(text, size_t(p - text));
+                    else
+                        escaped(out, piece.data(), n);
+                    if (!more)
+                        break;
                 }
-                // Only the forms that differ from the driver's text are made.
-                char text[48];
-                char* p = text;
-                switch (kinds[c]) {
-                case Double:
-                case Single: {
-                    double v = 0;
-                    const auto read = std::from_chars(piece.data(), piece.data() + n, v);
-                    p = read.ptr == piece.data() + n
-                            ? (kinds[c] == Double ? std::to_chars(text, text + 40, v).ptr
-                                                  : std::to_chars(text, text + 40, float(v)).ptr)
-                            : nullptr;
-                    break;
-                }
-                case Stamp:
-                    p = n > 19 ? std::copy(piece.data(), piece.data() + 19, text) : nullptr;
-                    break;
-                case Bit:
-                case BoolText:
-                    p = n == 1 ? std::strcpy(text, piece[0] == '1' || piece[0] == 't' ? "True"
-                                                                                      : "False") +
-                                     (piece[0] == '1' || piece[0] == 't' ? 4 : 5)
-                               : nullptr;
-                    break;
-                default:
-                    p = nullptr;
-                }
-                if (p)
-                    out.write(text, size_t(p - text));
-                else
-                    escaped(out, piece.data(), n);
-                if (!more)
-                    break;
+                out.put('"');
             }
-            out.put('"');
+            out.put('}');
         }
-        out.put('}');
     }
     out.write("],\"footer\":", 11);
     quoted(out, kFooter);
@@ -442,14 +470,23 @@ int textFloor(bool utf16, const char* connStr, const char* sql, int httpPort, co
 int main(int argc, char** argv)
 {
     if (argc >= 2 && std::strcmp(argv[1], "--text") == 0) {
-        const bool utf16 = argc >= 3 && std::strcmp(argv[2], "--utf16") == 0;
-        const int first = utf16 ? 3 : 2;
+        bool utf16 = false, block = false;
+        int first = 2;
+        for (; first < argc; ++first) {
+            if (std::strcmp(argv[first], "--utf16") == 0)
+                utf16 = true;
+            else if (std::strcmp(argv[first], "--block") == 0)
+                block = true;
+            else
+                break;
+        }
         if (argc != first + 4) {
-            std::fprintf(stderr, "usage: %s --text [--utf16] CONNSTR SQL HTTP_PORT SPOOL_FILE\n",
+            std::fprintf(stderr,
+                         "usage: %s --text [--utf16] [--block] CONNSTR SQL HTTP_PORT SPOOL_FILE\n",
                          argv[0]);
             return 2;
         }
-        return textFloor(utf16, argv[first], argv[first + 1], std::atoi(argv[first + 2]),
+        return textFloor(utf16, block, argv[first], argv[first + 1], std::atoi(argv[first + 2]),
                          argv[first + 3]);
     }
     if (argc != 4) {

@@ -16,7 +16,8 @@
 # Options: --rows "N ...", --drivers "sqlite pg", --repeat K, --no-build, --utf16 (text fetched
 # as UTF-16 by the agent and the text floor), --options-only (only the runs with the driver
 # options that keep memory flat), --baseline DIR (also times the agent of another build, say
-# main's, in the same runs: DIR/bench/tallyframe-bench).
+# main's, in the same runs: DIR/bench/tallyframe-bench), --block-floor (the text floor binds
+# every column and fetches 64 rows per call instead of reading each value with SQLGetData).
 # Environment: TALLYFRAME_BUILD_DIR (default build-bench), TALLYFRAME_BENCH_DIR (generated
 # data, default <build dir>/bench-data), TALLYFRAME_BENCH_SEED (default 20261207).
 set -euo pipefail
@@ -37,6 +38,7 @@ idle_seconds=120
 responsive=0
 other_agents=()
 baseline=""
+block_floor=0
 
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -47,6 +49,7 @@ while [ $# -gt 0 ]; do
     --no-build) do_build=0 ;;
     --utf16) utf16=1 ;;
     --options-only) options_only=1 ;;
+    --block-floor) block_floor=1 ;;
     --baseline) baseline=$(cd "$2" && pwd)/bench/tallyframe-bench; shift ;;
     --idle)
       idle=1
@@ -56,7 +59,7 @@ while [ $# -gt 0 ]; do
       responsive=1
       while [ $# -gt 1 ] && [ -x "$2" ]; do other_agents+=("$2"); shift; done
       ;;
-    -h | --help) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
   shift
@@ -69,6 +72,7 @@ if [ "$utf16" = 1 ]; then
   export TALLYFRAME_TEXT_FETCH=utf16
   text_floor=(--text --utf16)
 fi
+[ "$block_floor" = 1 ] && text_floor+=(--block)
 
 say() { printf 'bench: %s\n' "$*" >&2; }
 die() { printf 'bench: %s\n' "$*" >&2; exit 1; }
