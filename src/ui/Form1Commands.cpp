@@ -13,7 +13,6 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QPointer>
 
 // The pictures are compiled into the static gui library, where nothing refers to them: without
 // this call the linker drops them from the program and every window shows empty images.
@@ -156,13 +155,11 @@ FrmAkun& Form1::accountWindow()
 void Form1::mnuKoneksi_Click()
 {
     // One connection window at a time, loaded afresh at each opening.
-    static QPointer<FrmConn> open;
-    if (open) {
+    if (auto* open = findChild<FrmConn*>()) {
         open->activateWindow();
         return;
     }
     FrmConn window(this); // opens centred on the main window
-    open = &window;
     connect(&window, &FrmConn::saved, this, &Form1::Tampil);
     if (window.Form_Load())
         Dialogs::instance().showModal(&window);
