@@ -24,6 +24,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -226,6 +227,25 @@ private slots:
             open([](FrmConn* f) { f->ChkReadOnly->setChecked(false); });
             m_dialogs->shown.clear();
         }
+    }
+
+    // The menu item clicked again while the window is open brings that window forward.
+    void oneWindowAtATime()
+    {
+        int shown = 0;
+        m_dialogs->onModal = [&](QWidget* w) {
+            if (qobject_cast<FrmConn*>(w) && ++shown == 1)
+                m_form->mnuKoneksi->trigger();
+        };
+        m_form->mnuKoneksi->trigger();
+        m_dialogs->onModal = nullptr;
+        QCOMPARE(shown, 1);
+        // Loaded afresh at each opening: nothing of the closed one is left.
+        QVERIFY(!m_form->findChild<FrmConn*>());
+        m_form->mnuKoneksi->trigger();
+        QCOMPARE(std::count_if(m_dialogs->shown.cbegin(), m_dialogs->shown.cend(),
+                               [](const auto& box) { return box.kind == QLatin1String("modal"); }),
+                 2);
     }
 
     void loadWithoutServiceTellsWhy()
