@@ -27,19 +27,6 @@ namespace {
 
 QAtomicInteger<quint64> g_counter;
 
-SQLHANDLE odbcHandle(const QVariant& handle)
-{
-    SQLHANDLE result = nullptr;
-    if (handle.isValid() && handle.metaType().sizeOf() == sizeof(SQLHANDLE))
-        std::memcpy(&result, handle.constData(), sizeof(SQLHANDLE));
-    return result;
-}
-
-SQLHANDLE connectionHandle(const QSqlDatabase& db)
-{
-    return db.driver() ? odbcHandle(db.driver()->handle()) : nullptr;
-}
-
 QList<DbDiagnostic> diagnosticsOf(SQLHANDLE statement, QString* message)
 {
     QList<DbDiagnostic> result;
@@ -66,6 +53,14 @@ QList<DbDiagnostic> diagnosticsOf(SQLHANDLE statement, QString* message)
 
 } // namespace
 
+void* OdbcHandle(const QVariant& handle)
+{
+    SQLHANDLE result = nullptr;
+    if (handle.isValid() && handle.metaType().sizeOf() == sizeof(SQLHANDLE))
+        std::memcpy(&result, handle.constData(), sizeof(SQLHANDLE));
+    return result;
+}
+
 DbError StatementError(void* statement, const QString& fallback)
 {
     QString message;
@@ -77,7 +72,7 @@ DbError QueryError(const QSqlQuery& query)
 {
     const QSqlResult* result = query.result();
     QList<DbDiagnostic> diagnostics =
-        diagnosticsOf(result ? odbcHandle(result->handle()) : nullptr, nullptr);
+        diagnosticsOf(result ? OdbcHandle(result->handle()) : nullptr, nullptr);
     if (diagnostics.isEmpty()) {
         bool ok = false;
         const int native = query.lastError().nativeErrorCode().toInt(&ok);
@@ -193,7 +188,7 @@ bool OdbcConnection::isOpen() const
 
 bool OdbcConnection::isDead() const
 {
-    const SQLHANDLE connection = connectionHandle(database());
+    const SQLHANDLE connection = handle();
     SQLUINTEGER dead = SQL_CD_FALSE;
     return connection &&
            SQL_SUCCEEDED(
@@ -203,8 +198,8 @@ bool OdbcConnection::isDead() const
 
 QString OdbcConnection::dbmsName() const
 {
-    const SQLHANDLE connection = connectionHandle(database());
-    SQLWCHAR name[64] = {};
+    const SQLHANDLE connection = handle();
+    SQLWCHAR name[128] = {};
     SQLSMALLINT bytes = 0;
     if (!connection ||
         !SQL_SUCCEEDED(SQLGetInfoW(connection, SQL_DBMS_NAME, name, sizeof name, &bytes)))
@@ -217,4 +212,10 @@ QString OdbcConnection::dbmsName() const
 QSqlDatabase OdbcConnection::database() const
 {
     return QSqlDatabase::database(m_name, false);
+}
+
+void* OdbcConnection::handle() const
+{
+    const QSqlDatabase db = database();
+    return db.driver() ? OdbcHandle(db.driver()->handle()) : nullptr;
 }

@@ -37,6 +37,8 @@ private:
 DbError StatementError(void* statement, const QString& fallback);
 // The failure of a query run through Qt Sql: Qt's text, the statement's diagnostics.
 DbError QueryError(const class QSqlQuery& query);
+// The ODBC handle inside the handle() of a Qt Sql driver or result; nullptr when there is none.
+void* OdbcHandle(const class QVariant& handle);
 
 // A lock, a busy database, a time-out or a lost connection passes, like a database that cannot
 // be reached; anything else (an error in the SQL itself) would fail the same way again.
@@ -73,6 +75,8 @@ public:
     // The DBMS as the driver names it ("SQLite", "PostgreSQL", ...), empty when unknown.
     QString dbmsName() const;
     QSqlDatabase database() const;
+    // The ODBC connection handle; nullptr when the connection is gone.
+    void* handle() const;
 
 private:
     QString m_name;

@@ -5,7 +5,6 @@
 
 #include <QRegularExpression>
 #include <QSettings>
-#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlResult>
@@ -17,8 +16,6 @@
 #endif
 #include <sql.h>
 #include <sqlext.h>
-
-#include <cstring>
 
 namespace {
 
@@ -150,27 +147,6 @@ Scan scan(const QString& s, const Reading& r)
     return result;
 }
 
-SQLHANDLE connectionHandle(const OdbcConnection& connection)
-{
-    const QSqlDatabase db = connection.database();
-    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-    SQLHANDLE hdbc = nullptr;
-    if (handle.isValid() && handle.metaType().sizeOf() == sizeof(SQLHANDLE))
-        std::memcpy(&hdbc, handle.constData(), sizeof(SQLHANDLE));
-    return hdbc;
-}
-
-QString dbmsName(SQLHANDLE hdbc)
-{
-    SQLWCHAR name[128] = {};
-    SQLSMALLINT bytes = 0;
-    if (!SQL_SUCCEEDED(SQLGetInfoW(hdbc, SQL_DBMS_NAME, name, sizeof name, &bytes)))
-        return {};
-    return QString::fromUtf16(reinterpret_cast<const char16_t*>(name),
-                              std::min<qsizetype>(bytes, sizeof name - 2) /
-                                  qsizetype(sizeof(SQLWCHAR)));
-}
-
 QString firstValue(QSqlDatabase db, const QString& sql)
 {
     QSqlQuery query(db);
@@ -265,7 +241,7 @@ QString GuardRowLimitText(qint64 rows)
 
 void MakeReadOnly(OdbcConnection& connection)
 {
-    const SQLHANDLE hdbc = connectionHandle(connection);
+    const SQLHANDLE hdbc = connection.handle();
     if (!hdbc)
         throw GuardError(DbError::kDriverError,
                          guardText(QStringLiteral("tidak menemukan koneksi ODBC.")));
@@ -273,7 +249,7 @@ void MakeReadOnly(OdbcConnection& connection)
     // some; set it everywhere.
     SQLSetConnectAttr(hdbc, SQL_ATTR_ACCESS_MODE, reinterpret_cast<SQLPOINTER>(SQL_MODE_READ_ONLY),
                       0);
-    const QString dbms = dbmsName(hdbc);
+    const QString dbms = connection.dbmsName();
     QSqlDatabase db = connection.database();
     if (dbms.contains(QLatin1String("SQLite"), Qt::CaseInsensitive)) {
         run(db, QStringLiteral("PRAGMA query_only=1"));
@@ -329,10 +305,7 @@ void ExecGuarded(QSqlQuery& recordset, const QString& sql, const OwnerGuard& gua
     if (!recordset.prepare(sql))
         throw QueryError(recordset);
     const QSqlResult* result = recordset.result();
-    const QVariant handle = result ? result->handle() : QVariant();
-    SQLHANDLE stmt = nullptr;
-    if (handle.isValid() && handle.metaType().sizeOf() == sizeof(SQLHANDLE))
-        std::memcpy(&stmt, handle.constData(), sizeof(SQLHANDLE));
+    const SQLHANDLE stmt = result ? OdbcHandle(result->handle()) : nullptr;
     if (!stmt)
         throw DbError(DbError::kDriverError,
                       QStringLiteral("The query has no ODBC statement to run."));
