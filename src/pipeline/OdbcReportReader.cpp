@@ -257,6 +257,19 @@ void unbind(SQLHSTMT stmt)
     SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
 }
 
+// Reads the next piece of a value into `buffer`; false when there is none: the value is null or
+// has been read whole.
+bool getPiece(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, void* buffer, SQLLEN bytes,
+              SQLLEN& indicator)
+{
+    const SQLRETURN rc = SQLGetData(stmt, column, cType, buffer, bytes, &indicator);
+    if (rc == SQL_NO_DATA)
+        return false;
+    if (!SQL_SUCCEEDED(rc))
+        throw StatementError(stmt, QStringLiteral("SQLGetData failed."));
+    return indicator != SQL_NULL_DATA;
+}
+
 } // namespace
 
 struct OdbcReportReader::Block
@@ -278,11 +291,7 @@ struct OdbcReportReader::Block
 OdbcReportReader::OdbcReportReader(QSqlQuery& executed)
 {
     const QSqlResult* result = executed.result();
-    const QVariant handle = result ? result->handle() : QVariant();
-    if (!handle.isValid() || handle.metaType().sizeOf() != sizeof(SQLHANDLE))
-        throw DbError(DbError::kDriverError,
-                      QStringLiteral("The query has no ODBC statement to read from."));
-    std::memcpy(&m_stmt, handle.constData(), sizeof(SQLHANDLE));
+    m_stmt = result ? OdbcHandle(result->handle()) : nullptr;
     if (!m_stmt)
         throw DbError(DbError::kDriverError,
                       QStringLiteral("The query has no ODBC statement to read from."));
@@ -310,10 +319,8 @@ OdbcReportReader::OdbcReportReader(QSqlQuery& executed)
     // psqlODBC makes its text of a date or time by parsing the server's text and printing it
     // again, so that text is no truer than the typed value and costs a printf more per value
     // (about 15 % of a report's instructions): there the typed fetch is the cheaper way.
-    SQLHDBC connection = nullptr;
-    const QVariant connectionHandle = executed.driver() ? executed.driver()->handle() : QVariant();
-    if (connectionHandle.isValid() && connectionHandle.metaType().sizeOf() == sizeof(SQLHDBC))
-        std::memcpy(&connection, connectionHandle.constData(), sizeof(SQLHDBC));
+    const SQLHDBC connection =
+        executed.driver() ? OdbcHandle(executed.driver()->handle()) : nullptr;
     SQLCHAR driver[64] = {};
     SQLSMALLINT driverLength = 0;
     if (connection && SQL_SUCCEEDED(SQLGetInfo(connection, SQL_DRIVER_NAME, driver, sizeof driver,
@@ -499,14 +506,10 @@ bool OdbcReportReader::writeBound(JsonReportWriter& writer, int column, unsigned
         const qsizetype unit = m_utf8 ? 1 : qsizetype(sizeof(SQLWCHAR));
         if (indicator < 0 || indicator > bound.width - unit)
             return false;
-        if (kind == Kind::Text || kind == Kind::Number) {
-            if (m_utf8)
-                writer.appendUtf8(value, indicator);
-            else
-                writer.appendUtf16(reinterpret_cast<const char16_t*>(value), indicator / unit);
-        } else {
+        if (kind == Kind::Text || kind == Kind::Number)
+            appendText(writer, value, indicator / unit);
+        else
             writeForm(writer, formOf(kind), value, indicator / unit);
-        }
         return true;
     }
     writer.appendPlain(out, end - out);
@@ -560,19 +563,11 @@ void OdbcReportReader::writeConverted(JsonReportWriter& writer, unsigned short c
     SQLLEN indicator = 0;
     SQLWCHAR text[kNumberPieceBytes / sizeof(SQLWCHAR)];
     const qsizetype unit = m_utf8 ? 1 : qsizetype(sizeof(SQLWCHAR));
-    const SQLRETURN rc = SQLGetData(m_stmt, column, m_utf8 ? SQL_C_CHAR : SQL_C_WCHAR, text,
-                                    sizeof text, &indicator);
-    if (rc == SQL_NO_DATA || (SQL_SUCCEEDED(rc) && indicator == SQL_NULL_DATA))
+    if (!getPiece(m_stmt, column, m_utf8 ? SQL_C_CHAR : SQL_C_WCHAR, text, sizeof text, indicator))
         return;
-    if (!SQL_SUCCEEDED(rc))
-        fail("SQLGetData");
     if (indicator == SQL_NO_TOTAL || indicator > qsizetype(sizeof text) - unit) {
         // Longer than any form: written as it is.
-        const qsizetype units = qsizetype(sizeof text) / unit - 1;
-        if (m_utf8)
-            writer.appendUtf8(reinterpret_cast<const char*>(text), units);
-        else
-            writer.appendUtf16(reinterpret_cast<const char16_t*>(text), units);
+        appendText(writer, text, qsizetype(sizeof text) / unit - 1);
         writeText(writer, column, kTextPieceBytes);
         return;
     }
@@ -595,48 +590,28 @@ void OdbcReportReader::writeForm(JsonReportWriter& writer, Form form, const void
     char out[48];
     if (const char* end = ascii ? form(chars, chars + length, out) : nullptr)
         writer.appendPlain(out, end - out);
-    else if (m_utf8)
-        writer.appendUtf8(chars, length);
     else
-        writer.appendUtf16(units, length);
+        appendText(writer, text, length);
+}
+
+void OdbcReportReader::appendText(JsonReportWriter& writer, const void* text, qsizetype units) const
+{
+    if (m_utf8)
+        writer.appendUtf8(static_cast<const char*>(text), units);
+    else
+        writer.appendUtf16(static_cast<const char16_t*>(text), units);
 }
 
 void OdbcReportReader::writeText(JsonReportWriter& writer, unsigned short column, long pieceBytes)
 {
-    if (m_utf8) {
-        for (;;) {
-            SQLLEN indicator = 0;
-            const SQLRETURN rc =
-                SQLGetData(m_stmt, column, SQL_C_CHAR, m_piece.data(), pieceBytes, &indicator);
-            if (rc == SQL_NO_DATA)
-                return;
-            if (!SQL_SUCCEEDED(rc))
-                fail("SQLGetData");
-            if (indicator == SQL_NULL_DATA)
-                return;
-            // A piece that did not fit fills the buffer up to its terminating zero.
-            const bool more = indicator == SQL_NO_TOTAL || indicator > pieceBytes - 1;
-            writer.appendUtf8(m_piece.constData(), more ? pieceBytes - 1 : qsizetype(indicator));
-            if (!more)
-                return;
-        }
-    }
-    auto* buffer = reinterpret_cast<SQLWCHAR*>(m_piece.data());
-    const SQLLEN capacity = pieceBytes;
-    constexpr qsizetype unit = sizeof(SQLWCHAR);
-    for (;;) {
-        SQLLEN indicator = 0;
-        const SQLRETURN rc = SQLGetData(m_stmt, column, SQL_C_WCHAR, buffer, capacity, &indicator);
-        if (rc == SQL_NO_DATA)
-            return;
-        if (!SQL_SUCCEEDED(rc))
-            fail("SQLGetData");
-        if (indicator == SQL_NULL_DATA)
-            return;
+    const SQLSMALLINT cType = m_utf8 ? SQL_C_CHAR : SQL_C_WCHAR;
+    const qsizetype unit = m_utf8 ? 1 : qsizetype(sizeof(SQLWCHAR));
+    SQLLEN indicator = 0;
+    while (getPiece(m_stmt, column, cType, m_piece.data(), pieceBytes, indicator)) {
         // A piece that did not fit fills the buffer up to its terminating zero.
-        const bool more = indicator == SQL_NO_TOTAL || indicator > capacity - unit;
-        const qsizetype units = more ? (capacity - unit) / unit : qsizetype(indicator) / unit;
-        writer.appendUtf16(reinterpret_cast<const char16_t*>(buffer), units);
+        const bool more = indicator == SQL_NO_TOTAL || indicator > pieceBytes - unit;
+        appendText(writer, m_piece.constData(),
+                   (more ? pieceBytes - unit : qsizetype(indicator)) / unit);
         if (!more)
             return;
     }
@@ -645,16 +620,8 @@ void OdbcReportReader::writeText(JsonReportWriter& writer, unsigned short column
 void OdbcReportReader::writeBinary(JsonReportWriter& writer, unsigned short column)
 {
     const SQLLEN capacity = kBinaryPieceBytes;
-    for (;;) {
-        SQLLEN indicator = 0;
-        const SQLRETURN rc =
-            SQLGetData(m_stmt, column, SQL_C_BINARY, m_piece.data(), capacity, &indicator);
-        if (rc == SQL_NO_DATA)
-            return;
-        if (!SQL_SUCCEEDED(rc))
-            fail("SQLGetData");
-        if (indicator == SQL_NULL_DATA)
-            return;
+    SQLLEN indicator = 0;
+    while (getPiece(m_stmt, column, SQL_C_BINARY, m_piece.data(), capacity, indicator)) {
         const bool more = indicator == SQL_NO_TOTAL || indicator > capacity;
         const qsizetype bytes = more ? capacity : qsizetype(indicator);
         // Every piece but the last is a multiple of 3 bytes, so the pieces' base64 joins up.
