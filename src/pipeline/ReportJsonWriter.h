@@ -103,7 +103,6 @@ public:
     void end(const QString& footer);
 
     qint64 rows() const { return m_rows; }
-    int columnCount() const { return int(m_memberPrefix.size()); }
 
     // A whole JSON string (quotes included) for the text, as the writer writes it.
     static QByteArray quoted(QStringView text);
