@@ -127,22 +127,17 @@ std::optional<QString> ConnectionStringRefusal(const QString& connectionString,
     // The driver manager keeps the last of equal keys, and ignores a DSN after a DRIVER and a
     // DRIVER after a DSN; every DRIVER is checked all the same, whichever one it would take.
     std::optional<QString> driver, dsn;
-    bool gotDsn = false, gotDriver = false;
     for (const OdbcAttribute& attribute : parsed.attributes) {
         if (sameKey(attribute.key, "DRIVER")) {
             if (const auto refusal = driverRefusal(attribute.value, registry))
                 return refusal;
         }
         if (attribute.key.compare(QLatin1String("DSN"), Qt::CaseInsensitive) == 0) {
-            if (gotDriver)
-                continue;
-            gotDsn = true;
-            dsn = attribute.value;
+            if (!driver)
+                dsn = attribute.value;
         } else if (attribute.key.compare(QLatin1String("DRIVER"), Qt::CaseInsensitive) == 0) {
-            if (gotDsn)
-                continue;
-            gotDriver = true;
-            driver = attribute.value;
+            if (!dsn)
+                driver = attribute.value;
         }
     }
     if (!driver && dsn) {
