@@ -156,22 +156,17 @@ void Form1::buildControls()
     ImgRegister->hide();
     ImgRegister->installEventFilter(this);
 
-    const QString highlight = QStringLiteral("color: palette(highlight);");
     Label3 = makeLabel(Frame1, QStringLiteral("Editor Queries"), QRect(13, 98, 270, 16));
     Label4 = makeLabel(Frame1, serviceUrl(QLatin1String(Endpoint::QueryEditorPage)),
                        QRect(13, 114, 270, 16));
-    Label4->setStyleSheet(highlight);
-    Label4->setCursor(Qt::PointingHandCursor);
-    Label4->installEventFilter(this);
     Label5 = makeLabel(Frame1, QStringLiteral("View Reports"), QRect(13, 134, 270, 16));
     Label6 = makeLabel(Frame1, serviceUrl(QLatin1String(Endpoint::ReportViewerPage)),
                        QRect(13, 150, 270, 16));
-    Label6->setStyleSheet(highlight);
-    Label6->setCursor(Qt::PointingHandCursor);
-    Label6->installEventFilter(this);
-
-    // The full addresses must fit beside the small picture.
     for (QLabel* link : {Label4, Label6}) {
+        link->setStyleSheet(QStringLiteral("color: palette(highlight);"));
+        link->setCursor(Qt::PointingHandCursor);
+        link->installEventFilter(this);
+        // The full addresses must fit beside the small picture.
         QFont font = link->font();
         font.setPointSizeF(7.5);
         link->setFont(font);
