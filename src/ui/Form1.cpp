@@ -230,11 +230,11 @@ void Form1::buildMenus()
     mnuDB = bar->addMenu(QStringLiteral("&Database"));
     mnuKoneksi = mnuDB->addAction(QStringLiteral("&Koneksi"), this, [this] { mnuKoneksi_Click(); });
     mnuDB->addSeparator(); // mnuGrs7
-    mnuQueriesEditor = mnuDB->addAction(QStringLiteral("&Queries Editor"), this,
-                                        [this] { mnuQueriesEditor_Click(); });
+    mnuQueriesEditor =
+        mnuDB->addAction(QStringLiteral("&Queries Editor"), this, [this] { Label4_Click(); });
     mnuDB->addSeparator(); // mnuGrs8
     mnuViewReports =
-        mnuDB->addAction(QStringLiteral("&View Reports"), this, [this] { mnuViewReports_Click(); });
+        mnuDB->addAction(QStringLiteral("&View Reports"), this, [this] { Label6_Click(); });
 
     mnuBantuan = bar->addMenu(QStringLiteral("&Bantuan"));
     mnuOnTheWeb = mnuBantuan->addAction(QStringLiteral("&Q17 Tallyframe on the web"), this,
@@ -480,7 +480,7 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
         const auto* mouse = static_cast<QMouseEvent*>(event);
         if (watched == Label7) {
             if (mouse->button() == Qt::LeftButton)
-                Label7_Click();
+                mnuPerbarui_Click();
             Label7_MouseUp(mouse->button());
             return true;
         }
@@ -493,7 +493,7 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
         else if (watched == Label6)
             Label6_Click();
         else if (watched == ImgRegister)
-            ImgRegister_Click();
+            mnuRegistrasi_Click();
         else
             return QMainWindow::eventFilter(watched, event);
         return true;

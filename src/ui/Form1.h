@@ -103,11 +103,9 @@ public:
     void LblResponse_Click();
     void Frame1_DblClick();
     void Image1_DblClick();
-    void Label7_Click();
     void Label7_MouseUp(Qt::MouseButton button);
     void Label4_Click();
     void Label6_Click();
-    void ImgRegister_Click();
     void mnuStartupOpt_Click(int index);
     void mnuDeviceInfo_Click();
     void mnuExit_Click();
@@ -117,8 +115,6 @@ public:
     void mnuAPIKey_Click();
     void mnuKlikUntukCopy_Click();
     void mnuKoneksi_Click();
-    void mnuQueriesEditor_Click();
-    void mnuViewReports_Click();
     void mnuOnTheWeb_Click();
     void mnuMeetUs_Click();
     void mnuTechSupport_Click();

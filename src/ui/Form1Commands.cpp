@@ -80,19 +80,9 @@ void Form1::Label4_Click()
     OpenUrl(Label4->text(), kShowNormal);
 }
 
-void Form1::mnuQueriesEditor_Click()
-{
-    Label4_Click();
-}
-
 void Form1::Label6_Click()
 {
     OpenUrl(Label6->text(), kShowNormal);
-}
-
-void Form1::mnuViewReports_Click()
-{
-    Label6_Click();
 }
 
 void Form1::mnuOnTheWeb_Click()
@@ -128,17 +118,7 @@ void Form1::mnuRegistrasi_Click()
     accountWindow().Register(Label7->text());
 }
 
-void Form1::ImgRegister_Click()
-{
-    mnuRegistrasi_Click();
-}
-
 void Form1::mnuPerbarui_Click()
-{
-    accountWindow().UpdtAccount();
-}
-
-void Form1::Label7_Click()
 {
     accountWindow().UpdtAccount();
 }
