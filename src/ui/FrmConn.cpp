@@ -36,7 +36,7 @@ FrmConn::FrmConn(QWidget* parent) : QDialog(parent)
 
     Label2 = new QLabel(QStringLiteral("ConnectionString :"), this);
     TxtConnStr = new QPlainTextEdit(this);
-    setConnectionString(kTemplate);
+    TxtConnStr->setPlainText(kTemplate);
     // A device the service holds no string for loads an empty box: show what works.
     TxtConnStr->setPlaceholderText(kPlaceholder);
     TxtConnStr->setTabChangesFocus(true);
@@ -126,11 +126,6 @@ bool FrmConn::Form_Load()
 QString FrmConn::connectionString() const
 {
     return TxtConnStr->toPlainText().replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-}
-
-void FrmConn::setConnectionString(const QString& text)
-{
-    TxtConnStr->setPlainText(text);
 }
 
 void FrmConn::saveGuard() const

@@ -37,7 +37,6 @@ public:
     // The text box's string with its line breaks as CR LF, the way the service has always
     // received them; the editor itself keeps bare line feeds.
     QString connectionString() const;
-    void setConnectionString(const QString& text);
 
     void Command2_Click(); // "Test"
     void Command1_Click(); // "Simpan"

@@ -189,7 +189,7 @@ int main(int argc, char* argv[])
 
     {
         FrmConn connection(&main);
-        connection.setConnectionString(
+        connection.TxtConnStr->setPlainText(
             QStringLiteral("DRIVER={PostgreSQL Unicode};SERVER=192.168.1.10;DATABASE=penjualan;"
                            "UID=kasir;PASSWORD=rahasia;PORT=5432\r\n;OPTION=;STMT=;\r\n"));
         save(&connection, QStringLiteral("connection"));
@@ -197,7 +197,7 @@ int main(int argc, char* argv[])
     {
         // A device the service holds no string for yet.
         FrmConn connection(&main);
-        connection.setConnectionString({});
+        connection.TxtConnStr->setPlainText({});
         save(&connection, QStringLiteral("connection-empty"));
     }
 

@@ -93,7 +93,7 @@ private:
     static std::function<void(FrmConn*)> typeAndClick(const QString& text, bool save)
     {
         return [text, save](FrmConn* f) {
-            f->setConnectionString(text);
+            f->TxtConnStr->setPlainText(text);
             QTest::mouseClick(save ? f->Command1 : f->Command2, Qt::LeftButton);
         };
     }
@@ -214,7 +214,7 @@ private slots:
         const auto company = store().createCompany(QStringLiteral("Toko"), kDevice, {}, {});
         ProfileState::instance().ApiKey = company.apiKey;
         open([target](FrmConn* f) {
-            f->setConnectionString(QStringLiteral("DRIVER={Tallyframe No Such Driver};"));
+            f->TxtConnStr->setPlainText(QStringLiteral("DRIVER={Tallyframe No Such Driver};"));
             QWidget* const widgets[] = {f->Command2, f->Command1, f, f->TxtTimeLimit};
             if (target == 3)
                 f->ChkReadOnly->setChecked(true); // the limits are editable with the guard on
