@@ -92,7 +92,8 @@ bool readNumber(const char*& p, const char* end, int least, int most, unsigned& 
     return n >= least && (p == end || !isDigit(*p));
 }
 
-bool expect(const char*& p, const char* end, char c)
+// Steps over `c` when it is next.
+bool accept(const char*& p, const char* end, char c)
 {
     if (p == end || *p != c)
         return false;
@@ -123,44 +124,33 @@ struct TimeParts
 // yyyy-M-d, a year of 4 or 5 digits, possibly negative.
 bool readDate(const char*& p, const char* end, DateParts& date)
 {
-    date.negative = p < end && *p == '-';
-    if (date.negative)
-        ++p;
-    return readNumber(p, end, 4, 5, date.year) && expect(p, end, '-') &&
+    date.negative = accept(p, end, '-');
+    return readNumber(p, end, 4, 5, date.year) && accept(p, end, '-') &&
            readNumber(p, end, 1, 2, date.month) && date.month >= 1 && date.month <= 12 &&
-           expect(p, end, '-') && readNumber(p, end, 1, 2, date.day) && date.day >= 1 &&
+           accept(p, end, '-') && readNumber(p, end, 1, 2, date.day) && date.day >= 1 &&
            date.day <= 31;
 }
 
 // H:mm[:ss][.fraction][zone]: the fraction and the zone are not part of the document's form.
 bool readTime(const char*& p, const char* end, TimeParts& time)
 {
-    if (!readNumber(p, end, 1, 2, time.hour) || time.hour > 24 || !expect(p, end, ':') ||
+    if (!readNumber(p, end, 1, 2, time.hour) || time.hour > 24 || !accept(p, end, ':') ||
         !readNumber(p, end, 2, 2, time.minute) || time.minute > 59)
         return false;
     time.second = 0;
-    if (p < end && *p == ':') {
-        ++p;
+    if (accept(p, end, ':')) {
         if (!readNumber(p, end, 2, 2, time.second) || time.second > 60)
             return false;
-        if (p < end && *p == '.') {
-            ++p;
+        if (accept(p, end, '.')) {
             while (p < end && isDigit(*p))
                 ++p;
         }
     }
-    if (p < end && *p == 'Z')
-        ++p;
-    else if (p < end && (*p == '+' || *p == '-')) {
-        ++p;
+    if (!accept(p, end, 'Z') && (accept(p, end, '+') || accept(p, end, '-'))) {
         unsigned zone = 0;
-        if (!readNumber(p, end, 2, 4, zone))
+        if (!readNumber(p, end, 2, 4, zone) ||
+            (accept(p, end, ':') && !readNumber(p, end, 2, 2, zone)))
             return false;
-        if (p < end && *p == ':') {
-            ++p;
-            if (!readNumber(p, end, 2, 2, zone))
-                return false;
-        }
     }
     return p == end;
 }
