@@ -260,6 +260,25 @@ bool getPiece(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, void* buffe
     return indicator != SQL_NULL_DATA;
 }
 
+// Text as UTF-8 where the C library's character set is UTF-8 (not on Windows), else as UTF-16,
+// which carries every character whatever the platform. TALLYFRAME_TEXT_FETCH=utf8 or utf16
+// overrides it (diagnosis, tests).
+bool fetchesUtf8()
+{
+    const QByteArray forced = qgetenv("TALLYFRAME_TEXT_FETCH").toLower();
+    if (forced == "utf8" || forced == "utf16")
+        return forced == "utf8";
+#ifdef Q_OS_WIN
+    // Narrow text is the ANSI code page there: only UTF-16 carries every character.
+    return false;
+#else
+    // Narrow text comes in the locale's character set; when that is UTF-8 it is the drivers'
+    // own form and saves two conversions per value.
+    const char* codeset = nl_langinfo(CODESET);
+    return codeset && qstrcmp(codeset, "UTF-8") == 0;
+#endif
+}
+
 } // namespace
 
 struct OdbcReportReader::Block
@@ -305,7 +324,7 @@ OdbcReportReader::OdbcReportReader(QSqlQuery& executed)
         m_kinds << kindOf(type, name);
     }
     m_piece.resize(std::max(kTextPieceBytes, kBinaryPieceBytes));
-    m_utf8 = defaultTextFetch() == TextFetch::Utf8;
+    m_utf8 = fetchesUtf8();
     // psqlODBC makes its text of a date or time by parsing the server's text and printing it
     // again, so that text is no truer than the typed value and costs a printf more per value
     // (about 15 % of a report's instructions): there the typed fetch is the cheaper way.
@@ -403,24 +422,6 @@ QString OdbcReportReader::columnName(unsigned short column, short* type)
         const qsizetype bound = std::clamp<qsizetype>(length, 0, capacity);
         return QString::fromUtf16(name, std::find(name, name + bound, u'\0') - name);
     }
-}
-
-OdbcReportReader::TextFetch OdbcReportReader::defaultTextFetch()
-{
-    const QByteArray forced = qgetenv("TALLYFRAME_TEXT_FETCH").toLower();
-    if (forced == "utf8")
-        return TextFetch::Utf8;
-    if (forced == "utf16")
-        return TextFetch::Utf16;
-#ifdef Q_OS_WIN
-    // Narrow text is the ANSI code page there: only UTF-16 carries every character.
-    return TextFetch::Utf16;
-#else
-    // Narrow text comes in the locale's character set; when that is UTF-8 it is the drivers'
-    // own form and saves two conversions per value.
-    const char* codeset = nl_langinfo(CODESET);
-    return codeset && qstrcmp(codeset, "UTF-8") == 0 ? TextFetch::Utf8 : TextFetch::Utf16;
-#endif
 }
 
 void OdbcReportReader::fail(const char* what) const

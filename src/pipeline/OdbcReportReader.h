@@ -59,15 +59,6 @@ public:
         Bit        // True / False, also from a boolean the driver hands over as text ("t", "0")
     };
 
-    enum class TextFetch
-    {
-        Utf16, // SQL_C_WCHAR: every character, whatever the platform
-        Utf8   // SQL_C_CHAR where narrow text is UTF-8: no conversion on either side
-    };
-    // UTF-8 where the C library's character set is UTF-8 (not on Windows), else UTF-16.
-    // TALLYFRAME_TEXT_FETCH=utf8 or utf16 overrides it (diagnosis, tests).
-    static TextFetch defaultTextFetch();
-
 private:
     QString columnName(unsigned short column, short* type);
     void bindColumns(unsigned long getDataExtensions);
@@ -91,7 +82,7 @@ private:
     QStringList m_names;
     QList<Kind> m_kinds;
     QByteArray m_piece;
-    bool m_utf8 = false;
+    bool m_utf8 = false; // text as SQL_C_CHAR in UTF-8, else as SQL_C_WCHAR (UTF-16)
     qint64 m_rowLimit = 0;
     bool m_typedDateTimes = false; // date-times bound typed, where the driver's text is no truer
     struct Block;                  // the bound buffers, in the ODBC headers' types
