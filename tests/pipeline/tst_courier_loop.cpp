@@ -162,6 +162,7 @@ private slots:
     void missingSqlAndFileNameAreAskedFor();
     void noTickWhileAnEarlierTickWaits();
     void windowRunsWhileReportsRun_data();
+    void courierEndsWhileAQuestionWaits();
     void windowRunsWhileReportsRun();
     void textBoxReactions_data();
     void textBoxReactions();
@@ -1054,6 +1055,23 @@ void TestCourierLoop::windowRunsWhileReportsRun()
     QVERIFY(windowEventsDuringRun > 0);
     QVERIFY(!statusThreads.isEmpty());
     QVERIFY(!statusThreads.contains(qApp->thread()));
+}
+
+void TestCourierLoop::courierEndsWhileAQuestionWaits()
+{
+    // No window: nobody answers the request's question, and the agent ends meanwhile.
+    auto courier = std::make_unique<ReportCourier>();
+    courier->startThread();
+    QStringList asked;
+    connect(courier.get(), &ReportCourier::question, this,
+            [&asked](const QString& prompt) { asked << prompt; });
+    QVERIFY(courier->requestRun(QString::fromUtf8(requestText("7", "", "t")), {}));
+    QVERIFY(QTest::qWaitFor([&asked] { return !asked.isEmpty(); }, 30000));
+    QCOMPARE(asked, QStringList{QStringLiteral("Buat SQL String!")});
+    QVERIFY(courier->busy());
+    QVERIFY(!courier->requestTick({})); // the waiting tick is still the one running
+    courier.reset();                    // ends the wait and the thread: must not hang
+    QCOMPARE(asked.size(), 1);          // the question unanswered: no run, no further question
 }
 
 void TestCourierLoop::textBoxReactions_data()
