@@ -7,6 +7,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QThreadStorage>
 #include <QUrl>
 
 #include <atomic>
@@ -23,8 +24,12 @@ thread_local int g_busy = 0;
 QNetworkAccessManager& manager()
 {
     // One manager per thread keeps connections alive between the poll's twice-a-second calls.
-    thread_local QNetworkAccessManager nam;
-    return nam;
+    // Qt's own thread storage: the manager goes with the thread, while Qt still knows it (a C++
+    // thread_local outlived the courier's thread on Windows and held up the process's exit).
+    static QThreadStorage<QNetworkAccessManager*> managers;
+    if (!managers.hasLocalData())
+        managers.setLocalData(new QNetworkAccessManager);
+    return *managers.localData();
 }
 
 TransportError failureFor(QNetworkReply* reply, bool timedOut)
