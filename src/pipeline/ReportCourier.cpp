@@ -5,8 +5,10 @@
 #include "ReportRun.h"
 #include "ReportService.h"
 #include "service/HttpTransport.h"
+#include "service/ServiceClient.h"
 
 #include <QMutexLocker>
+#include <QNetworkProxyFactory>
 #include <QThread>
 
 ReportCourier::ReportCourier(QObject* parent) : QObject(parent) {}
@@ -15,6 +17,8 @@ ReportCourier::~ReportCourier()
 {
     stop();
     if (m_thread) {
+        QMetaObject::invokeMethod(
+            this, [] { HttpTransport::releaseThreadManager(); }, Qt::BlockingQueuedConnection);
         m_thread->quit();
         // A query that runs now ends first: its connection belongs to that thread.
         m_thread->wait();
@@ -29,6 +33,13 @@ void ReportCourier::startThread()
     m_thread->setObjectName(QStringLiteral("report courier"));
     moveToThread(m_thread);
     m_thread->start();
+    // The system's proxy for the service is looked up here, on the window's thread: looked up
+    // on the courier's thread, Windows' proxy settings held up the process's exit after that
+    // thread had ended.
+    const QList<QNetworkProxy> proxies =
+        QNetworkProxyFactory::systemProxyForQuery(QNetworkProxyQuery(QUrl(serviceUrl({}))));
+    const QNetworkProxy proxy = proxies.value(0, QNetworkProxy(QNetworkProxy::NoProxy));
+    QMetaObject::invokeMethod(this, [proxy] { HttpTransport::setThreadProxy(proxy); });
 }
 
 bool ReportCourier::post(const std::function<void()>& work)

@@ -21,13 +21,14 @@ std::atomic<int> g_timeoutMs{-1};
 // about the calls of theirs.
 thread_local int g_busy = 0;
 
+QThreadStorage<QNetworkAccessManager*> managers;
+
 QNetworkAccessManager& manager()
 {
     // One manager per thread keeps connections alive between the poll's twice-a-second calls.
     // Qt's own thread storage: the manager goes with the thread, while Qt still knows it (a C++
     // thread_local outlived the courier's thread on Windows and held up the process's exit).
-    static QThreadStorage<QNetworkAccessManager*> managers;
-    if (!managers.hasLocalData())
+    if (!managers.hasLocalData() || !managers.localData())
         managers.setLocalData(new QNetworkAccessManager);
     return *managers.localData();
 }
@@ -177,8 +178,11 @@ QNetworkRequest makePostRequest(const QString& url)
 
 void checkUrl(const QString& url)
 {
+    // Only HTTP is spoken: another scheme is not even looked up (the system's proxy settings).
     const QUrl parsed(url, QUrl::StrictMode);
-    if (!parsed.isValid() || parsed.host().isEmpty())
+    const QString scheme = parsed.scheme().toLower();
+    if (!parsed.isValid() || parsed.host().isEmpty() ||
+        (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
         throw TransportError(HttpTransport::InvalidUrl,
                              QStringLiteral("The URL is invalid. ") + url);
 }
@@ -200,6 +204,16 @@ int timeoutMs()
 void setTimeoutMs(int ms)
 {
     g_timeoutMs = ms;
+}
+
+void releaseThreadManager()
+{
+    managers.setLocalData(nullptr);
+}
+
+void setThreadProxy(const QNetworkProxy& proxy)
+{
+    manager().setProxy(proxy);
 }
 
 bool busy()

@@ -10,6 +10,7 @@
 #include <exception>
 
 class QIODevice;
+class QNetworkProxy;
 
 Q_DECLARE_LOGGING_CATEGORY(lcService)
 
@@ -53,6 +54,13 @@ TransportReply postDevice(const QString& url, const QByteArray& contentType, QIO
 // Time-out for one call; TALLYFRAME_HTTP_TIMEOUT_MS overrides the default of 30 s.
 int timeoutMs();
 void setTimeoutMs(int ms);
+
+// The proxy of every later call on this thread, instead of the system's look-up per call.
+void setThreadProxy(const QNetworkProxy& proxy);
+
+// Deletes this thread's network manager while the thread's events still run, so that what it
+// leaves to be deleted later goes too: before a thread of calls ends.
+void releaseThreadManager();
 
 // True while a call waits for its answer: timers use it to skip a tick instead of overlapping.
 bool busy();
