@@ -171,7 +171,8 @@ void ReportCourier::run(const QString& reply, const Profile& profile)
     host.messageBox = [this](const QString& text, int style) {
         waitForAnswer([&] { emit message(text, style); });
     };
-    host.guard = profile.guard;
+    if (profile.loadGuard)
+        host.guard = profile.loadGuard();
     emit runStarts();
     const ReportRun run = RunReportQuery(request.Sql, request.FileName, request.Title,
                                          profile.connectionString, m_connection, host);

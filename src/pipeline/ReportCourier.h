@@ -12,6 +12,7 @@
 #include <QWaitCondition>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 class QThread;
@@ -22,12 +23,13 @@ class ReportCourier : public QObject
 
 public:
     // What the loop needs of the profile, copied on the window's thread at each tick: the
-    // courier never reads the window's state.
+    // courier never reads the window's state. The owner's guard is read only when a request
+    // runs, on the courier's thread, not on every tick; none given means no guard.
     struct Profile
     {
         QString companyName;
         QString connectionString;
-        OwnerGuard guard;
+        std::function<OwnerGuard()> loadGuard;
     };
 
     // Ticks that a lost connection pauses the poll for, counting the failing one: the count runs

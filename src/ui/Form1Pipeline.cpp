@@ -42,7 +42,7 @@ QString styleFor(ResponseLabelLook::Colour colour)
 ReportCourier::Profile Form1::courierProfile() const
 {
     return {Label7->text(), ProfileState::instance().ConnectionString,
-            OwnerGuard::Load(*SettingsStore::open())};
+            [] { return OwnerGuard::Load(*SettingsStore::open()); }};
 }
 
 void Form1::connectCourier()
