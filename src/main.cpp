@@ -3,6 +3,7 @@
 #include "app/AppControl.h"
 #include "app/LoopMonitor.h"
 #include "app/SingleInstance.h"
+#include "service/ServiceClient.h"
 #include "ui/Form1.h"
 #include "ui/Form2.h"
 #include "update/SelfUpdate.h"
@@ -22,7 +23,9 @@ int main(int argc, char* argv[])
 {
     qSetMessagePattern(QStringLiteral("%{time yyyy-MM-dd HH:mm:ss.zzz} %{category}: %{message}"));
     QApplication app(argc, argv);
-    LoopMonitor::startIfRequested();
+    // The window's thread talks to the service through this client; the courier makes its own.
+    ServiceClient service;
+    LoopMonitor::startIfRequested([&service] { return service.busy(); });
     SetUpApplication();
 
     const UpdateSite site{AppFolder(), ExeBaseName(), ExeFileName(QString())};
@@ -39,7 +42,7 @@ int main(int argc, char* argv[])
     AgentLog::install(AgentLog::dataFolder());
     RemoveUpdateLeftovers(site);
 
-    Form1& form = *new Form1(); // lives until the process ends
+    Form1& form = *new Form1(service); // lives until the process ends
     QObject::connect(&instance, &SingleInstance::wakeRequested, &form, [&form] {
         form.showNormal();
         form.raise();
@@ -48,7 +51,7 @@ int main(int argc, char* argv[])
     // A new machine hears what the agent will do before it does any of it; a run of the
     // update's hand-over is no new machine, whatever entry it finds.
     if (!handOver)
-        Form2::showAtFirstStart(&form);
+        Form2::showAtFirstStart(service.hostDisplay(), &form);
     form.watchSessionEnd();
     form.Tampil();
     return app.exec();

@@ -1,8 +1,6 @@
 // The responsiveness monitor.
 #include "LoopMonitor.h"
 
-#include "service/HttpTransport.h"
-
 #include <QCoreApplication>
 
 Q_LOGGING_CATEGORY(lcLoopMonitor, "tallyframe.loopmonitor")
@@ -11,11 +9,11 @@ namespace {
 constexpr qint64 kSummaryEveryMs = 60000;
 }
 
-LoopMonitor* LoopMonitor::startIfRequested()
+LoopMonitor* LoopMonitor::startIfRequested(std::function<bool()> inputHeld)
 {
     if (qEnvironmentVariable("TALLYFRAME_LOOP_MONITOR") != QLatin1String("1"))
         return nullptr;
-    auto* monitor = new LoopMonitor(&HttpTransport::busy, QCoreApplication::instance());
+    auto* monitor = new LoopMonitor(std::move(inputHeld), QCoreApplication::instance());
     monitor->start();
     return monitor;
 }

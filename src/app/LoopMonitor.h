@@ -24,7 +24,7 @@ public:
     static constexpr int kLateMs = 2 * kIntervalMs;
 
     // Starts a process-wide monitor when TALLYFRAME_LOOP_MONITOR is 1; returns it, or null.
-    static LoopMonitor* startIfRequested();
+    static LoopMonitor* startIfRequested(std::function<bool()> inputHeld);
 
     // `inputHeld` tells whether user input is being held back right now (a waiting call).
     explicit LoopMonitor(std::function<bool()> inputHeld, QObject* parent = nullptr);

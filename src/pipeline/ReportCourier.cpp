@@ -4,8 +4,6 @@
 #include "ReportRequest.h"
 #include "ReportRun.h"
 #include "ReportService.h"
-#include "service/HttpTransport.h"
-#include "service/ServiceClient.h"
 
 #include <QMutexLocker>
 #include <QNetworkProxyFactory>
@@ -17,8 +15,10 @@ ReportCourier::~ReportCourier()
 {
     stop();
     if (m_thread) {
+        // The client's network manager goes while the thread's events still run, so that what it
+        // leaves to be deleted later goes too.
         QMetaObject::invokeMethod(
-            this, [] { HttpTransport::releaseThreadManager(); }, Qt::BlockingQueuedConnection);
+            this, [this] { m_service.reset(); }, Qt::BlockingQueuedConnection);
         m_thread->quit();
         // A query that runs now ends first: its connection belongs to that thread.
         m_thread->wait();
@@ -26,7 +26,7 @@ ReportCourier::~ReportCourier()
     }
 }
 
-void ReportCourier::startThread()
+void ReportCourier::startThread(const QString& serviceUrl)
 {
     Q_ASSERT(!parent() && !m_thread);
     m_thread = new QThread;
@@ -36,10 +36,17 @@ void ReportCourier::startThread()
     // The system's proxy for the service is looked up here, on the window's thread: looked up
     // on the courier's thread, Windows' proxy settings held up the process's exit after that
     // thread had ended.
-    const QList<QNetworkProxy> proxies =
-        QNetworkProxyFactory::systemProxyForQuery(QNetworkProxyQuery(QUrl(serviceUrl({}))));
-    const QNetworkProxy proxy = proxies.value(0, QNetworkProxy(QNetworkProxy::NoProxy));
-    QMetaObject::invokeMethod(this, [proxy] { HttpTransport::setThreadProxy(proxy); });
+    m_proxy = QNetworkProxyFactory::systemProxyForQuery(QNetworkProxyQuery(QUrl(serviceUrl)))
+                  .value(0, QNetworkProxy(QNetworkProxy::NoProxy));
+}
+
+ServiceClient& ReportCourier::service(const ServiceSettings& settings)
+{
+    if (!m_service || m_service->settings() != settings) {
+        m_service = std::make_unique<ServiceClient>(settings);
+        m_service->setProxy(m_proxy);
+    }
+    return *m_service;
 }
 
 bool ReportCourier::post(const std::function<void()>& work)
@@ -110,7 +117,7 @@ void ReportCourier::showText(const QString& text)
     waitForAnswer([&] { emit requestText(text); });
 }
 
-QString ReportCourier::poll(const QString& companyName)
+QString ReportCourier::poll(const Profile& profile)
 {
     if (m_backoff > 0) {
         emit status(QStringLiteral("Coffee time for a next good internet connection in ") +
@@ -122,7 +129,7 @@ QString ReportCourier::poll(const QString& companyName)
         return {};
     }
     try {
-        return PollReportRequest(companyName);
+        return PollReportRequest(service(profile.service), profile.companyName);
     } catch (const TransportError& e) {
         if (e.description().contains(QLatin1String("system"), Qt::CaseSensitive)) {
             emit status(QStringLiteral("Sepertinya hubungan ke internet terputus?"));
@@ -134,7 +141,7 @@ QString ReportCourier::poll(const QString& companyName)
 
 void ReportCourier::tick(const Profile& profile)
 {
-    const QString reply = poll(profile.companyName);
+    const QString reply = poll(profile);
     if (reply.isEmpty())
         return;
     showText(reply);
@@ -173,6 +180,7 @@ void ReportCourier::run(const QString& reply, const Profile& profile)
     };
     if (profile.loadGuard)
         host.guard = profile.loadGuard();
+    host.service = &service(profile.service);
     emit runStarts();
     const ReportRun run = RunReportQuery(request.Sql, request.FileName, request.Title,
                                          profile.connectionString, m_connection, host);
@@ -184,16 +192,16 @@ void ReportCourier::run(const QString& reply, const Profile& profile)
         startPollPause();
         return;
     }
-    flag(request.Urut);
+    flag(*host.service, request.Urut);
 }
 
-void ReportCourier::flag(qint32 urut)
+void ReportCourier::flag(ServiceClient& service, qint32 urut)
 {
     const QString before = m_shownText;
     QString flagResult;
     bool flagged = false;
     try {
-        flagResult = UpdateFlag(urut, QStringLiteral("0"));
+        flagResult = UpdateFlag(service, urut, QStringLiteral("0"));
         flagged = flagResult.startsWith(QLatin1String("Response: "));
     } catch (const TransportError& e) {
         flagResult = e.textBoxText();

@@ -5,6 +5,7 @@
 
 #include "OdbcConnection.h"
 #include "OwnerGuard.h"
+#include "service/ServiceClient.h"
 
 #include <QMutex>
 #include <QObject>
@@ -27,6 +28,7 @@ public:
     // runs, on the courier's thread, not on every tick; none given means no guard.
     struct Profile
     {
+        ServiceSettings service; // the courier calls the same service as the window
         QString companyName;
         QString connectionString;
         std::function<OwnerGuard()> loadGuard;
@@ -39,8 +41,9 @@ public:
     explicit ReportCourier(QObject* parent = nullptr);
     ~ReportCourier() override;
 
-    // Moves the courier onto a thread of its own, ended when the courier is destroyed.
-    void startThread();
+    // Moves the courier onto a thread of its own, ended when the courier is destroyed. The
+    // system's proxy for serviceUrl is looked up now, on the caller's thread.
+    void startThread(const QString& serviceUrl);
 
     // Called on the observer's thread: false, and nothing happens, while a tick still runs;
     // otherwise the tick runs on the courier's thread and ends with tickDone().
@@ -79,12 +82,14 @@ private:
     void tick(const Profile& profile);
     void run(const QString& reply, const Profile& profile);
     // The poll's reply, a failure text, or the empty text on a pausing tick.
-    QString poll(const QString& companyName);
-    void flag(qint32 urut);
+    QString poll(const Profile& profile);
+    void flag(ServiceClient& service, qint32 urut);
     bool post(const std::function<void()>& work);
     // Emits through `emitter` and waits until the observer answers or the courier stops.
     QString waitForAnswer(const std::function<void()>& emitter);
     void showText(const QString& text);
+    // This thread's client of the service the profile names.
+    ServiceClient& service(const ServiceSettings& settings);
 
     QThread* m_thread = nullptr;
     std::atomic<bool> m_busy{false};
@@ -92,6 +97,8 @@ private:
     std::atomic<bool> m_holdsConnection{false};
     QString m_shownText; // what requestText() last sent, as the box holds it
     std::unique_ptr<OdbcConnection> m_connection;
+    std::unique_ptr<ServiceClient> m_service;
+    QNetworkProxy m_proxy{QNetworkProxy::NoProxy};
 
     QMutex m_answerLock;
     QWaitCondition m_answered;

@@ -202,7 +202,7 @@ ReportRun RunReportQuery(const QString& sql, const QString& fileName, const QStr
             throw ReportWriteError(spool.errorString());
         QElapsedTimer timer;
         timer.start();
-        const TransportReply reply = UploadReport(&spool, size);
+        const TransportReply reply = UploadReport(*host.service, &spool, size);
         qCInfo(lcPipeline).nospace()
             << "report uploaded: status " << reply.status << " in " << timer.elapsed() << " ms";
         if (reply.status >= 400 && reply.status <= 499)

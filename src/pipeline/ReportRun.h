@@ -22,6 +22,7 @@ struct ReportRunHost
     std::function<void(const QString&)> setTxtRs;                   // the request text box
     std::function<void(const QString& text, int style)> messageBox; // style as in Dialogs
     OwnerGuard guard; // the owner's settings on this PC; off unless switched on there
+    ServiceClient* service = nullptr; // takes the upload
 };
 
 struct ReportRun

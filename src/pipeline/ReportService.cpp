@@ -2,16 +2,15 @@
 #include "ReportService.h"
 
 #include "ReportRequest.h"
-#include "service/HttpTransport.h"
 #include "service/ServiceClient.h"
 
 Q_LOGGING_CATEGORY(lcPipeline, "tallyframe.pipeline")
 
 namespace {
 
-QString pollUrl(const QString& companyName)
+QString pollUrl(const ServiceClient& service, const QString& companyName)
 {
-    QString url = serviceUrl(QLatin1String(Endpoint::ReportRequest));
+    QString url = service.url(QLatin1String(Endpoint::ReportRequest));
     // Encoded, so that a name with "&", "#" or blanks reaches the service whole.
     if (!companyName.isEmpty())
         url += QStringLiteral("?companyName=") + QueryValue(companyName);
@@ -48,9 +47,9 @@ QString TextBoxView(const QString& text)
     return shown;
 }
 
-QString PollReportRequest(const QString& companyName)
+QString PollReportRequest(ServiceClient& service, const QString& companyName)
 {
-    return NormalizeLineEnds(HttpTransport::get(pollUrl(companyName)).text());
+    return NormalizeLineEnds(service.get(pollUrl(service, companyName)).text());
 }
 
 QByteArray UpdateFlagBody(qint32 urut, const QString& flag)
@@ -60,18 +59,18 @@ QByteArray UpdateFlagBody(qint32 urut, const QString& flag)
         .toUtf8();
 }
 
-QString UpdateFlag(qint32 urut, const QString& flag)
+QString UpdateFlag(ServiceClient& service, qint32 urut, const QString& flag)
 {
     const TransportReply reply =
-        HttpTransport::post(serviceUrl(QLatin1String(Endpoint::UpdateFlag)),
-                            "application/x-www-form-urlencoded", UpdateFlagBody(urut, flag));
+        service.post(service.url(QLatin1String(Endpoint::UpdateFlag)),
+                     "application/x-www-form-urlencoded", UpdateFlagBody(urut, flag));
     if (reply.status == 200)
         return QStringLiteral("Response: ") + reply.text();
     return QStringLiteral("Failed to update. HTTP Status: ") + QString::number(reply.status);
 }
 
-TransportReply UploadReport(QIODevice* document, qint64 size)
+TransportReply UploadReport(ServiceClient& service, QIODevice* document, qint64 size)
 {
-    return HttpTransport::postDevice(serviceUrl(QLatin1String(Endpoint::SaveJson)),
-                                     "application/json", document, size);
+    return service.postDevice(service.url(QLatin1String(Endpoint::SaveJson)), "application/json",
+                              document, size);
 }

@@ -9,6 +9,7 @@
 #include <functional>
 
 class QIODevice;
+class ServiceClient;
 struct TransportReply;
 
 Q_DECLARE_LOGGING_CATEGORY(lcPipeline)
@@ -17,7 +18,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcPipeline)
 using StatusWriter = std::function<void(const QString&)>;
 
 // The next request of the company: the reply with bare LF made CR LF. Throws TransportError.
-QString PollReportRequest(const QString& companyName);
+QString PollReportRequest(ServiceClient& service, const QString& companyName);
 
 // What the text box shows of a text: each line cut after kShownLineChars characters and at most
 // kShownLines lines, so that a reply of megabytes on one line is not laid out on the window's
@@ -30,7 +31,7 @@ QString TextBoxView(const QString& text);
 QByteArray UpdateFlagBody(qint32 urut, const QString& flag);
 // "Response: " + the reply for status 200, else "Failed to update. HTTP Status: " + status.
 // Throws TransportError when no answer comes at all.
-QString UpdateFlag(qint32 urut, const QString& flag);
+QString UpdateFlag(ServiceClient& service, qint32 urut, const QString& flag);
 
 // Posts a report document as JSON, streamed from a device of known size. Throws TransportError.
-TransportReply UploadReport(QIODevice* document, qint64 size);
+TransportReply UploadReport(ServiceClient& service, QIODevice* document, qint64 size);

@@ -2,38 +2,19 @@
 // painting but takes no user input, so the window never looks hung and never re-enters itself.
 #include "HttpTransport.h"
 
+#include "ServiceClient.h"
 #include "Wait.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QThreadStorage>
 #include <QUrl>
-
-#include <atomic>
 
 Q_LOGGING_CATEGORY(lcService, "tallyframe.service")
 
 namespace {
 
-std::atomic<int> g_timeoutMs{-1};
-// Per thread: the report courier waits on its own thread, and the window's timers ask only
-// about the calls of theirs.
-thread_local int g_busy = 0;
-
-QThreadStorage<QNetworkAccessManager*> managers;
-
-QNetworkAccessManager& manager()
-{
-    // One manager per thread keeps connections alive between the poll's twice-a-second calls.
-    // Qt's own thread storage: the manager goes with the thread, while Qt still knows it (a C++
-    // thread_local outlived the courier's thread on Windows and held up the process's exit).
-    if (!managers.hasLocalData() || !managers.localData())
-        managers.setLocalData(new QNetworkAccessManager);
-    return *managers.localData();
-}
-
-TransportError failureFor(QNetworkReply* reply, bool timedOut)
+TransportError failureFor(QNetworkReply* reply, bool timedOut, int timeoutMs)
 {
     using E = QNetworkReply::NetworkError;
     const QString detail = reply->errorString();
@@ -41,7 +22,7 @@ TransportError failureFor(QNetworkReply* reply, bool timedOut)
         return TransportError(HttpTransport::Unreachable,
                               QStringLiteral("The system cannot locate the resource specified. "
                                              "No answer within %1 ms.")
-                                  .arg(HttpTransport::timeoutMs()));
+                                  .arg(timeoutMs));
     switch (reply->error()) {
     case E::HostNotFoundError:
     case E::ConnectionRefusedError:
@@ -91,7 +72,9 @@ TransportError tooLargeFailure(QNetworkReply* reply)
     return failure;
 }
 
-TransportReply wait(QNetworkReply* reply)
+} // namespace
+
+TransportReply ServiceClient::wait(QNetworkReply* reply)
 {
     // The body is taken as it arrives, so that an answer without end is stopped at the cap
     // instead of filling memory; abort() also closes the connection.
@@ -112,10 +95,10 @@ TransportReply wait(QNetworkReply* reply)
     QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, take);
     QObject::connect(reply, &QNetworkReply::readyRead, reply, take);
 
-    ++g_busy;
+    ++m_busy;
     if (!reply->isFinished())
         WaitFor(reply, &QNetworkReply::finished);
-    --g_busy;
+    --m_busy;
     take();
     if (tooLarge) {
         TransportError failure = tooLargeFailure(reply);
@@ -127,7 +110,7 @@ TransportReply wait(QNetworkReply* reply)
 
     const QVariant statusAttr = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (timedOut || !statusAttr.isValid() || isNetworkLevelError(reply->error())) {
-        TransportError failure = failureFor(reply, timedOut);
+        TransportError failure = failureFor(reply, timedOut, m_settings.timeoutMs);
         qCWarning(lcService) << "request failed:" << reply->request().url().toDisplayString()
                              << failure.number() << failure.description();
         reply->deleteLater();
@@ -155,22 +138,24 @@ TransportReply wait(QNetworkReply* reply)
     return result;
 }
 
-QNetworkRequest makeRequest(const QString& url)
+namespace {
+
+QNetworkRequest makeRequest(const QString& url, int timeoutMs)
 {
     QNetworkRequest request{QUrl(url, QUrl::StrictMode)};
     // Every call asks afresh: nothing is cached between two polls.
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                          QNetworkRequest::AlwaysNetwork);
     // Measured from the last byte that moved, so a large upload is not cut off while it flows.
-    request.setTransferTimeout(HttpTransport::timeoutMs());
+    request.setTransferTimeout(timeoutMs);
     return request;
 }
 
 // A POST never follows a redirect: followed, it turns into a GET whose 200 passes for "stored"
 // although nothing was. The 3xx comes back as the answer, a status like any other failure.
-QNetworkRequest makePostRequest(const QString& url)
+QNetworkRequest makePostRequest(const QString& url, int timeoutMs)
 {
-    QNetworkRequest request = makeRequest(url);
+    QNetworkRequest request = makeRequest(url, timeoutMs);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
     return request;
@@ -189,60 +174,45 @@ void checkUrl(const QString& url)
 
 } // namespace
 
-namespace HttpTransport {
-
-int timeoutMs()
+QNetworkAccessManager& ServiceClient::manager()
 {
-    if (g_timeoutMs < 0) {
-        bool ok = false;
-        const int fromEnv = qEnvironmentVariableIntValue("TALLYFRAME_HTTP_TIMEOUT_MS", &ok);
-        g_timeoutMs = ok && fromEnv > 0 ? fromEnv : 30000;
+    // Made on the first call, so that it belongs to the thread that makes the calls.
+    if (!m_manager) {
+        m_manager = std::make_unique<QNetworkAccessManager>();
+        if (m_proxy)
+            m_manager->setProxy(*m_proxy);
     }
-    return g_timeoutMs;
+    return *m_manager;
 }
 
-void setTimeoutMs(int ms)
+void ServiceClient::setProxy(const QNetworkProxy& proxy)
 {
-    g_timeoutMs = ms;
+    m_proxy = proxy;
+    if (m_manager)
+        m_manager->setProxy(proxy);
 }
 
-void releaseThreadManager()
-{
-    managers.setLocalData(nullptr);
-}
-
-void setThreadProxy(const QNetworkProxy& proxy)
-{
-    manager().setProxy(proxy);
-}
-
-bool busy()
-{
-    return g_busy > 0;
-}
-
-TransportReply get(const QString& url)
+TransportReply ServiceClient::get(const QString& url)
 {
     checkUrl(url);
-    return wait(manager().get(makeRequest(url)));
+    return wait(manager().get(makeRequest(url, m_settings.timeoutMs)));
 }
 
-TransportReply post(const QString& url, const QByteArray& contentType, const QByteArray& body)
+TransportReply ServiceClient::post(const QString& url, const QByteArray& contentType,
+                                   const QByteArray& body)
 {
     checkUrl(url);
-    QNetworkRequest request = makePostRequest(url);
+    QNetworkRequest request = makePostRequest(url, m_settings.timeoutMs);
     request.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
     return wait(manager().post(request, body));
 }
 
-TransportReply postDevice(const QString& url, const QByteArray& contentType, QIODevice* body,
-                          qint64 size)
+TransportReply ServiceClient::postDevice(const QString& url, const QByteArray& contentType,
+                                         QIODevice* body, qint64 size)
 {
     checkUrl(url);
-    QNetworkRequest request = makePostRequest(url);
+    QNetworkRequest request = makePostRequest(url, m_settings.timeoutMs);
     request.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
     request.setHeader(QNetworkRequest::ContentLengthHeader, size);
     return wait(manager().post(request, body));
 }
-
-} // namespace HttpTransport

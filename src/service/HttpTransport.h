@@ -1,4 +1,4 @@
-// The one way the agent talks HTTP: synchronous calls that keep the window painting.
+// What an HTTP call to the service returns, and how it fails.
 #pragma once
 
 #include "AgentError.h"
@@ -8,9 +8,6 @@
 #include <QString>
 
 #include <exception>
-
-class QIODevice;
-class QNetworkProxy;
 
 Q_DECLARE_LOGGING_CATEGORY(lcService)
 
@@ -44,25 +41,5 @@ enum FailureNumber : qint32
 
 // The most an answer may hold in memory; a longer one fails like a broken transfer.
 inline constexpr qint64 kMaxAnswerBytes = qint64(16) << 20;
-
-TransportReply get(const QString& url);
-TransportReply post(const QString& url, const QByteArray& contentType, const QByteArray& body);
-// Streams the body from an open device of known size (large report uploads).
-TransportReply postDevice(const QString& url, const QByteArray& contentType, QIODevice* body,
-                          qint64 size);
-
-// Time-out for one call; TALLYFRAME_HTTP_TIMEOUT_MS overrides the default of 30 s.
-int timeoutMs();
-void setTimeoutMs(int ms);
-
-// The proxy of every later call on this thread, instead of the system's look-up per call.
-void setThreadProxy(const QNetworkProxy& proxy);
-
-// Deletes this thread's network manager while the thread's events still run, so that what it
-// leaves to be deleted later goes too: before a thread of calls ends.
-void releaseThreadManager();
-
-// True while a call waits for its answer: timers use it to skip a tick instead of overlapping.
-bool busy();
 
 } // namespace HttpTransport

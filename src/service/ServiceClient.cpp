@@ -1,9 +1,9 @@
 // Addresses, form encoding, the response envelope, the look-ups and the account endpoints.
 #include "ServiceClient.h"
 
-#include "HttpTransport.h"
 #include "ServiceConfig.h"
 
+#include <QNetworkAccessManager>
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <QUrl>
@@ -77,17 +77,6 @@ bool isAsciiAlnum(int v)
     return (v >= '0' && v <= '9') || (v >= 'A' && v <= 'Z') || (v >= 'a' && v <= 'z');
 }
 
-QString lookupUrl(const char* path, const QString& deviceName, const QString* apiKey)
-{
-    QString url = serviceUrl(QLatin1String(path));
-    if (!deviceName.isEmpty()) {
-        url += QStringLiteral("?DeviceName=") + QueryValue(deviceName);
-        if (apiKey)
-            url += QStringLiteral("&APIKey=") + QueryValue(*apiKey);
-    }
-    return url;
-}
-
 // UTF-8 when the bytes are valid UTF-8; otherwise the code page the agent itself sends its
 // forms in, which decodes any byte, so no answer is refused for its encoding.
 QString decodeAnswer(const QByteArray& body)
@@ -123,12 +112,40 @@ bool isProtocolText(const QString& text)
            text.contains(QLatin1String("DeviceName not found"), Qt::CaseInsensitive);
 }
 
+} // namespace
+
+ServiceSettings ServiceSettings::fromEnvironment()
+{
+    bool ok = false;
+    const int timeoutMs = qEnvironmentVariableIntValue("TALLYFRAME_HTTP_TIMEOUT_MS", &ok);
+    return {ServiceConfig::serviceBaseUrl(), ok && timeoutMs > 0 ? timeoutMs : 30000,
+            ServiceConfig::webBaseUrl()};
+}
+
+ServiceClient::ServiceClient(ServiceSettings settings) : m_settings(std::move(settings)) {}
+ServiceClient::~ServiceClient() = default;
+ServiceClient::ServiceClient(ServiceClient&&) noexcept = default;
+ServiceClient& ServiceClient::operator=(ServiceClient&&) noexcept = default;
+
+QString ServiceClient::hostDisplay() const
+{
+    const QUrl url(m_settings.baseUrl);
+    return url.port() > 0 ? url.host() + QLatin1Char(':') + QString::number(url.port())
+                          : url.host();
+}
+
 // A look-up's answer is taken as the value itself, so an answer that is none (an error page,
 // noise) must fail like a lost answer: taken as a value, an error page became the company name and
 // the agent polled for a company that does not exist until restarted.
-QString lookupGet(const QString& url)
+QString ServiceClient::lookupGet(const char* path, const QString& deviceName, const QString* apiKey)
 {
-    const TransportReply reply = HttpTransport::get(url);
+    QString address = url(QLatin1String(path));
+    if (!deviceName.isEmpty()) {
+        address += QStringLiteral("?DeviceName=") + QueryValue(deviceName);
+        if (apiKey)
+            address += QStringLiteral("&APIKey=") + QueryValue(*apiKey);
+    }
+    const TransportReply reply = get(address);
     const QString text = decodeAnswer(reply.body);
     if (reply.status != 200 && !isProtocolText(text))
         throw TransportError(
@@ -140,20 +157,13 @@ QString lookupGet(const QString& url)
     return text;
 }
 
-QString statusTestedPost(const char* path, const QByteArray& body)
+QString ServiceClient::statusTestedPost(const char* path, const QByteArray& body)
 {
-    const TransportReply reply = HttpTransport::post(serviceUrl(QLatin1String(path)),
-                                                     "application/x-www-form-urlencoded", body);
+    const TransportReply reply =
+        post(url(QLatin1String(path)), "application/x-www-form-urlencoded", body);
     if (reply.status != 200)
         return QString::fromLatin1(kFailureEnvelope);
     return reply.text();
-}
-
-} // namespace
-
-QString serviceUrl(const QString& path)
-{
-    return ServiceConfig::serviceBaseUrl() + path;
 }
 
 QString UrlEncode(const QString& text)
@@ -179,9 +189,9 @@ QString QueryValue(const QString& value)
     return QString::fromLatin1(QUrl::toPercentEncoding(value));
 }
 
-QString ServiceGet(const QString& url)
+QString ServiceClient::ServiceGet(const QString& url)
 {
-    const TransportReply reply = HttpTransport::get(url);
+    const TransportReply reply = get(url);
     if (reply.status != 200)
         return QStringLiteral("Error: ") + QString::number(reply.status);
     return reply.text();
@@ -220,29 +230,29 @@ AccountAnswer ReadAccountAnswer(const QString& response)
             trimmed.contains(QLatin1String("\"success\""))};
 }
 
-QString GetApiKey(const QString& deviceName)
+QString ServiceClient::GetApiKey(const QString& deviceName)
 {
-    return lookupGet(lookupUrl(Endpoint::ApiKey, deviceName, nullptr));
+    return lookupGet(Endpoint::ApiKey, deviceName, nullptr);
 }
 
-QString GetCompanyName(const QString& deviceName)
+QString ServiceClient::GetCompanyName(const QString& deviceName)
 {
-    return lookupGet(lookupUrl(Endpoint::CompanyName, deviceName, nullptr));
+    return lookupGet(Endpoint::CompanyName, deviceName, nullptr);
 }
 
-QString GetTelp(const QString& deviceName, const QString& apiKey)
+QString ServiceClient::GetTelp(const QString& deviceName, const QString& apiKey)
 {
-    return lookupGet(lookupUrl(Endpoint::Telp, deviceName, &apiKey));
+    return lookupGet(Endpoint::Telp, deviceName, &apiKey);
 }
 
-QString GetConnectionString(const QString& deviceName, const QString& apiKey)
+QString ServiceClient::GetConnectionString(const QString& deviceName, const QString& apiKey)
 {
-    return lookupGet(lookupUrl(Endpoint::ConnectionString, deviceName, &apiKey));
+    return lookupGet(Endpoint::ConnectionString, deviceName, &apiKey);
 }
 
-QString GetAppHide(const QString& deviceName, const QString& apiKey)
+QString ServiceClient::GetAppHide(const QString& deviceName, const QString& apiKey)
 {
-    return lookupGet(lookupUrl(Endpoint::AppHide, deviceName, &apiKey));
+    return lookupGet(Endpoint::AppHide, deviceName, &apiKey);
 }
 
 QByteArray RegisterCompanyBody(const QString& companyName, const QString& connStr,
@@ -271,15 +281,16 @@ QByteArray EditCompanyBody(const QString& apiKey, const QString& companyName,
     return body.toLatin1();
 }
 
-QString RegisterCompany(const QString& companyName, const QString& connStr, const QString& telp,
-                        const QString& deviceName)
+QString ServiceClient::RegisterCompany(const QString& companyName, const QString& connStr,
+                                       const QString& telp, const QString& deviceName)
 {
     return statusTestedPost(Endpoint::RegisterCompany,
                             RegisterCompanyBody(companyName, connStr, telp, deviceName));
 }
 
-QString EditCompany(const QString& apiKey, const QString& companyName, const QString& connStr,
-                    const QString& telp, const QString& deviceName, const QString& appHide)
+QString ServiceClient::EditCompany(const QString& apiKey, const QString& companyName,
+                                   const QString& connStr, const QString& telp,
+                                   const QString& deviceName, const QString& appHide)
 {
     return statusTestedPost(Endpoint::EditCompany, EditCompanyBody(apiKey, companyName, connStr,
                                                                    telp, deviceName, appHide));

@@ -1,9 +1,18 @@
-// The reporting service's endpoints and the texts the agent exchanges with them.
+// The reporting service: where it is, how the agent calls it, its endpoints and the texts the
+// agent exchanges with them.
 #pragma once
 
+#include "HttpTransport.h"
+
+#include <QNetworkProxy>
 #include <QString>
 
+#include <memory>
 #include <optional>
+
+class QIODevice;
+class QNetworkAccessManager;
+class QNetworkReply;
 
 namespace Endpoint {
 inline constexpr char ApiKey[] =
@@ -27,9 +36,6 @@ inline constexpr char ReportViewerPage[] = "/api/report.php";
 inline constexpr char kFailureEnvelope[] =
     R"({"status":"error","message":"Failed to connect to API."})";
 
-// Full address of a service path.
-QString serviceUrl(const QString& path);
-
 // Form encoding of one value: only ASCII letters and digits pass, a blank becomes "+", every
 // other character becomes "%" and the last two hex digits of its code-page value.
 QString UrlEncode(const QString& text);
@@ -37,9 +43,6 @@ QString UrlEncode(const QString& text);
 // Percent-encoding of a value put into a GET address, so that "&" or "#" in an API key or a
 // company name reaches the service whole.
 QString QueryValue(const QString& value);
-
-// Status-tested GET: the body for 200, otherwise "Error: " + status. Throws TransportError.
-QString ServiceGet(const QString& url);
 
 // The answer without a final `"}`, else unchanged.
 QString TrimEnvelopeEnd(const QString& response);
@@ -63,24 +66,82 @@ struct AccountAnswer
 };
 AccountAnswer ReadAccountAnswer(const QString& response);
 
-// Profile look-ups: the service's bare answer text, untouched (UTF-8, or Windows-1252 when the
-// bytes are not UTF-8). Throw TransportError, also for an answer that is no value: a status
-// other than 200 whose body is not one of the look-ups' own "Error..." or "DeviceName not found"
-// texts, or control characters other than tabs and line breaks.
-QString GetApiKey(const QString& deviceName);
-QString GetCompanyName(const QString& deviceName);
-QString GetTelp(const QString& deviceName, const QString& apiKey);
-QString GetConnectionString(const QString& deviceName, const QString& apiKey);
-QString GetAppHide(const QString& deviceName, const QString& apiKey);
-
-// Account endpoints: the answer text, or kFailureEnvelope for a status other than 200.
-QString RegisterCompany(const QString& companyName, const QString& connStr, const QString& telp,
-                        const QString& deviceName);
-QString EditCompany(const QString& apiKey, const QString& companyName, const QString& connStr,
-                    const QString& telp, const QString& deviceName, const QString& appHide);
 // The form bodies, exposed so that their exact bytes can be checked.
 QByteArray RegisterCompanyBody(const QString& companyName, const QString& connStr,
                                const QString& telp, const QString& deviceName);
 QByteArray EditCompanyBody(const QString& apiKey, const QString& companyName,
                            const QString& connStr, const QString& telp, const QString& deviceName,
                            const QString& appHide);
+
+// Where the service is and how long a call may wait: read once, when the agent starts.
+struct ServiceSettings
+{
+    QString baseUrl; // scheme, host, optional port; no trailing slash
+    int timeoutMs = 30000;
+    QString webUrl; // the product's web site, for the help menu's links
+
+    // "https://" + the build's hosts and 30 s, unless TALLYFRAME_SERVICE_URL,
+    // TALLYFRAME_HTTP_TIMEOUT_MS or TALLYFRAME_WEB_URL say otherwise (tests, the demo,
+    // self-hosting).
+    static ServiceSettings fromEnvironment();
+    bool operator==(const ServiceSettings&) const = default;
+};
+
+// Synchronous calls to the service. Each client belongs to the thread that calls it: its
+// network manager keeps connections alive between the poll's twice-a-second calls, and a wait
+// keeps that thread's window painting but takes no user input.
+class ServiceClient
+{
+public:
+    explicit ServiceClient(ServiceSettings settings = ServiceSettings::fromEnvironment());
+    ~ServiceClient();
+    ServiceClient(ServiceClient&&) noexcept;
+    ServiceClient& operator=(ServiceClient&&) noexcept;
+
+    const ServiceSettings& settings() const { return m_settings; }
+    // Full address of a service path.
+    QString url(const QString& path) const { return m_settings.baseUrl + path; }
+    // The service host as shown to the user: host[:port].
+    QString hostDisplay() const;
+    // True while a call waits for its answer: timers skip a tick instead of overlapping.
+    bool busy() const { return m_busy > 0; }
+    // The proxy of every later call, instead of the system's look-up per call.
+    void setProxy(const QNetworkProxy& proxy);
+
+    // Throw TransportError when no HTTP answer comes at all.
+    TransportReply get(const QString& url);
+    TransportReply post(const QString& url, const QByteArray& contentType, const QByteArray& body);
+    // Streams the body from an open device of known size (large report uploads).
+    TransportReply postDevice(const QString& url, const QByteArray& contentType, QIODevice* body,
+                              qint64 size);
+
+    // Status-tested GET: the body for 200, otherwise "Error: " + status.
+    QString ServiceGet(const QString& url);
+
+    // Profile look-ups: the service's bare answer text, untouched (UTF-8, or Windows-1252 when
+    // the bytes are not UTF-8). Throw TransportError, also for an answer that is no value: a
+    // status other than 200 whose body is not one of the look-ups' own "Error..." or
+    // "DeviceName not found" texts, or control characters other than tabs and line breaks.
+    QString GetApiKey(const QString& deviceName);
+    QString GetCompanyName(const QString& deviceName);
+    QString GetTelp(const QString& deviceName, const QString& apiKey);
+    QString GetConnectionString(const QString& deviceName, const QString& apiKey);
+    QString GetAppHide(const QString& deviceName, const QString& apiKey);
+
+    // Account endpoints: the answer text, or kFailureEnvelope for a status other than 200.
+    QString RegisterCompany(const QString& companyName, const QString& connStr, const QString& telp,
+                            const QString& deviceName);
+    QString EditCompany(const QString& apiKey, const QString& companyName, const QString& connStr,
+                        const QString& telp, const QString& deviceName, const QString& appHide);
+
+private:
+    QNetworkAccessManager& manager();
+    TransportReply wait(QNetworkReply* reply);
+    QString lookupGet(const char* path, const QString& deviceName, const QString* apiKey);
+    QString statusTestedPost(const char* path, const QByteArray& body);
+
+    ServiceSettings m_settings;
+    std::unique_ptr<QNetworkAccessManager> m_manager;
+    std::optional<QNetworkProxy> m_proxy;
+    int m_busy = 0;
+};

@@ -4,7 +4,6 @@
 #include "BuildInfo.h"
 
 #include <QStringList>
-#include <QUrl>
 
 namespace {
 
@@ -23,13 +22,6 @@ namespace ServiceConfig {
 QString serviceBaseUrl()
 {
     return fromEnvOr("TALLYFRAME_SERVICE_URL", QStringLiteral("https://" TALLYFRAME_SERVICE_HOST));
-}
-
-QString serviceHostDisplay()
-{
-    const QUrl url(serviceBaseUrl());
-    return url.port() > 0 ? url.host() + QLatin1Char(':') + QString::number(url.port())
-                          : url.host();
 }
 
 QString webBaseUrl()

@@ -8,8 +8,6 @@ namespace ServiceConfig {
 // "https://" + the build's service host, or TALLYFRAME_SERVICE_URL (scheme, host, optional
 // port, no trailing slash) when set: tests, the demo and self-hosting point the agent elsewhere.
 QString serviceBaseUrl();
-// The service host as shown to the user (host[:port] of serviceBaseUrl()).
-QString serviceHostDisplay();
 // "https://" + the build's product web host, or TALLYFRAME_WEB_URL.
 QString webBaseUrl();
 

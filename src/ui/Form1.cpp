@@ -5,7 +5,6 @@
 #include "app/ProfileState.h"
 #include "pipeline/ReportService.h"
 #include "service/DeviceIdentity.h"
-#include "service/HttpTransport.h"
 #include "service/ServiceClient.h"
 #include "service/ServiceConfig.h"
 #include "ui/Dialogs.h"
@@ -60,7 +59,7 @@ QLabel* makeLabel(QWidget* parent, const QString& text, const QRect& geometry)
 
 } // namespace
 
-Form1::Form1(QWidget* parent) : QMainWindow(parent)
+Form1::Form1(ServiceClient& service, QWidget* parent) : QMainWindow(parent), m_service(service)
 {
     // A fixed single border: minimize, no maximize, no resizing.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -91,7 +90,7 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent)
     m_startupRetry->setInterval(kStartupRetryMs);
     connect(m_startupRetry, &QTimer::timeout, this, [this] {
         // Never start over under an open dialog or inside another call: try a bit later.
-        if (m_inTick || HttpTransport::busy() || m_courier->busy() ||
+        if (m_inTick || m_service.busy() || m_courier->busy() ||
             QApplication::activeModalWidget()) {
             m_startupRetry->start();
             return;
@@ -157,10 +156,10 @@ void Form1::buildControls()
     ImgRegister->installEventFilter(this);
 
     Label3 = makeLabel(Frame1, QStringLiteral("Editor Queries"), QRect(13, 98, 270, 16));
-    Label4 = makeLabel(Frame1, serviceUrl(QLatin1String(Endpoint::QueryEditorPage)),
+    Label4 = makeLabel(Frame1, m_service.url(QLatin1String(Endpoint::QueryEditorPage)),
                        QRect(13, 114, 270, 16));
     Label5 = makeLabel(Frame1, QStringLiteral("View Reports"), QRect(13, 134, 270, 16));
-    Label6 = makeLabel(Frame1, serviceUrl(QLatin1String(Endpoint::ReportViewerPage)),
+    Label6 = makeLabel(Frame1, m_service.url(QLatin1String(Endpoint::ReportViewerPage)),
                        QRect(13, 150, 270, 16));
     for (QLabel* link : {Label4, Label6}) {
         link->setStyleSheet(QStringLiteral("color: palette(highlight);"));
@@ -250,7 +249,7 @@ void Form1::buildMenus()
 
 template <typename Fn> void Form1::guardedTick(Fn&& fn)
 {
-    if (m_inTick || HttpTransport::busy() || m_courier->busy())
+    if (m_inTick || m_service.busy() || m_courier->busy())
         return;
     m_inTick = true;
     try {
@@ -305,19 +304,19 @@ void Form1::LoadProfile(QLabel* status)
 {
     ProfileState& p = ProfileState::instance();
     status->repaint();
-    p.AppHide = leadingNumber(GetAppHide(GetDeviceName(), p.ApiKey));
+    p.AppHide = leadingNumber(m_service.GetAppHide(GetDeviceName(), p.ApiKey));
     if (p.AppHide == 0) {
         show();
         repaint();
     }
     SetStatus(status, QStringLiteral("Loading CompanyName..."));
-    p.CompanyName = GetCompanyName(GetDeviceName());
+    p.CompanyName = m_service.GetCompanyName(GetDeviceName());
     SetStatus(status, QStringLiteral("Loading APIKey..."));
-    p.ApiKey = GetApiKey(GetDeviceName());
+    p.ApiKey = m_service.GetApiKey(GetDeviceName());
     SetStatus(status, QStringLiteral("Loading Personal Contact..."));
-    p.Telp = GetTelp(GetDeviceName(), p.ApiKey);
+    p.Telp = m_service.GetTelp(GetDeviceName(), p.ApiKey);
     SetStatus(status, QStringLiteral("Loading ConnectionString..."));
-    const QString connectionString = GetConnectionString(GetDeviceName(), p.ApiKey);
+    const QString connectionString = m_service.GetConnectionString(GetDeviceName(), p.ApiKey);
     p.ConnectionString = connectionString.contains(QLatin1String("Error:"), Qt::CaseInsensitive)
                              ? QString()
                              : connectionString;
@@ -379,7 +378,7 @@ Form1::TampilOutcome Form1::tampilOnce()
                 return TampilOutcome::Done;
             }
             ++m_autoRegistrations;
-            RegisterCompany(QStringLiteral("Anonymous"), {}, {}, GetDeviceName());
+            m_service.RegisterCompany(QStringLiteral("Anonymous"), {}, {}, GetDeviceName());
             return TampilOutcome::RunAgain;
         }
         m_autoRegistrations = 0;

@@ -16,6 +16,7 @@ class QMenu;
 class QPlainTextEdit;
 class QTimer;
 class FrmAkun;
+class ServiceClient;
 class TrayIcon;
 
 class Form1 : public QMainWindow
@@ -23,7 +24,8 @@ class Form1 : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit Form1(QWidget* parent = nullptr);
+    // The window and every window it opens call the service through `service`.
+    explicit Form1(ServiceClient& service, QWidget* parent = nullptr);
     ~Form1() override;
 
     // Start-up and reload: loads the profile, shows or hides the window, opens the database and
@@ -39,6 +41,7 @@ public:
     void CekUpdt();
     // Runs a request text on the courier's thread, as a tick does.
     void AutoKirimJSON(const QString& hsl);
+    ServiceClient& service() const { return m_service; }
     // The report loop this window shows.
     ReportCourier* courier() const { return m_courier; }
     // Orderly exit.
@@ -160,6 +163,7 @@ private:
     void connectCourier();
     ReportCourier::Profile courierProfile() const;
 
+    ServiceClient& m_service;
     // TxtRs's text exactly as set: the box itself shows CR LF as plain line breaks.
     QString m_txtRsText;
     QTimer* m_startupRetry = nullptr;

@@ -4,7 +4,7 @@
 #include "app/OpenUrl.h"
 #include "app/ProfileState.h"
 #include "service/DeviceIdentity.h"
-#include "service/ServiceConfig.h"
+#include "service/ServiceClient.h"
 #include "ui/Dialogs.h"
 #include "ui/FrmAkun.h"
 #include "ui/FrmConn.h"
@@ -87,17 +87,17 @@ void Form1::Label6_Click()
 
 void Form1::mnuOnTheWeb_Click()
 {
-    OpenUrl(ServiceConfig::webBaseUrl(), kShowNormal);
+    OpenUrl(m_service.settings().webUrl, kShowNormal);
 }
 
 void Form1::mnuMeetUs_Click()
 {
-    OpenUrl(ServiceConfig::webBaseUrl() + QStringLiteral("/developers"), kShowNormal);
+    OpenUrl(m_service.settings().webUrl + QStringLiteral("/developers"), kShowNormal);
 }
 
 void Form1::mnuTechSupport_Click()
 {
-    OpenUrl(ServiceConfig::webBaseUrl() + QStringLiteral("/techsupport"), kShowNormal);
+    OpenUrl(m_service.settings().webUrl + QStringLiteral("/techsupport"), kShowNormal);
 }
 
 void Form1::mnuDeviceInfo_Click()
@@ -126,7 +126,7 @@ void Form1::mnuPerbarui_Click()
 FrmAkun& Form1::accountWindow()
 {
     if (!m_account) {
-        m_account = new FrmAkun(this);
+        m_account = new FrmAkun(m_service, this);
         connect(m_account, &FrmAkun::saved, this, &Form1::Tampil);
     }
     return *m_account;
@@ -139,7 +139,7 @@ void Form1::mnuKoneksi_Click()
         open->activateWindow();
         return;
     }
-    FrmConn window(this); // opens centred on the main window
+    FrmConn window(m_service, this); // opens centred on the main window
     connect(&window, &FrmConn::saved, this, &Form1::Tampil);
     if (window.Form_Load())
         Dialogs::instance().showModal(&window);

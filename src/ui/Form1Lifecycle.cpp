@@ -55,7 +55,7 @@ void Form1::Image1_DblClick()
 void Form1::mnuStartupOpt_Click(int index)
 {
     tickStartupOption(qint16(index));
-    const std::optional<bool> stored = FrmConn::SendEdit({}, QString::number(index));
+    const std::optional<bool> stored = FrmConn::SendEdit(m_service, {}, QString::number(index));
     // Without an answer the choice is not stored on the service: the ticks go back to the mode
     // it holds.
     if (!stored)

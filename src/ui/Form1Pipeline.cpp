@@ -7,7 +7,6 @@
 #include "pipeline/ReportService.h"
 #include "pipeline/ResponseLabel.h"
 #include "service/DeviceIdentity.h"
-#include "service/HttpTransport.h"
 #include "service/ServiceClient.h"
 #include "ui/Dialogs.h"
 #include "ui/FrmAkun.h"
@@ -41,14 +40,14 @@ QString styleFor(ResponseLabelLook::Colour colour)
 
 ReportCourier::Profile Form1::courierProfile() const
 {
-    return {Label7->text(), ProfileState::instance().ConnectionString,
+    return {m_service.settings(), Label7->text(), ProfileState::instance().ConnectionString,
             [] { return OwnerGuard::Load(*SettingsStore::open()); }};
 }
 
 void Form1::connectCourier()
 {
     m_courier = new ReportCourier;
-    m_courier->startThread();
+    m_courier->startThread(m_service.url({}));
     ReportCourier* courier = m_courier;
     connect(courier, &ReportCourier::status, this,
             [this](const QString& text) { Prompting(text); });
@@ -128,8 +127,8 @@ void Form1::LblResponse_Click()
             QStringLiteral("Masukkan ConnectionString untuk terhubung ke database anda"),
             QStringLiteral("ConnectionString"), p.ConnectionString);
         try {
-            EditCompany(p.ApiKey, p.CompanyName, entered, p.Telp, GetDeviceName(),
-                        QStringLiteral("0"));
+            m_service.EditCompany(p.ApiKey, p.CompanyName, entered, p.Telp, GetDeviceName(),
+                                  QStringLiteral("0"));
         } catch (const TransportError& e) {
             // Without the service the reload below could not load anything either.
             Prompting(e.statusText());

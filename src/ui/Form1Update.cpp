@@ -51,7 +51,7 @@ void Form1::CekUpdt()
     };
     UpdateOutcome outcome = UpdateOutcome::Continued;
     try {
-        outcome = RunUpdateCheck(site, hooks);
+        outcome = RunUpdateCheck(m_service, site, hooks);
     } catch (const std::exception& e) {
         // The program runs on without its update, whatever went wrong.
         qCWarning(lcUpdate) << "update check failed:" << e.what();

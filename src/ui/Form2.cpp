@@ -3,7 +3,6 @@
 
 #include "app/AppControl.h"
 #include "app/AutoStart.h"
-#include "service/ServiceConfig.h"
 #include "ui/Dialogs.h"
 
 #include <QGuiApplication>
@@ -29,7 +28,7 @@ QLabel* paragraph(QWidget* parent, const QString& text)
 
 } // namespace
 
-Form2::Form2(QWidget* owner) : QDialog(owner)
+Form2::Form2(const QString& serviceHost, QWidget* owner) : QDialog(owner)
 {
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
@@ -57,7 +56,7 @@ Form2::Form2(QWidget* owner) : QDialog(owner)
         this, QStringLiteral("Aplikasai ini melakukan komunikasi dengan host yang saya pilih atau "
                              "host yang anda beli atas perjanjian sebelum aplikasi ini diinstall. "
                              "Alamat host tersebut adalah ") +
-                  ServiceConfig::serviceHostDisplay() +
+                  serviceHost +
                   QStringLiteral(" (kecuali atas perjanjian tertentu menggunakan host yang anda "
                                  "pilih) dan mengakses API di host tersebut."));
     Label4 = paragraph(
@@ -124,10 +123,10 @@ void Form2::Command2_Click()
     reject();
 }
 
-void Form2::showAtFirstStart(QWidget* owner)
+void Form2::showAtFirstStart(const QString& serviceHost, QWidget* owner)
 {
     if (AutoStartEntryExists())
         return;
-    Form2 consent(owner);
+    Form2 consent(serviceHost, owner);
     Dialogs::instance().showModal(&consent);
 }

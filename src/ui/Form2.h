@@ -12,12 +12,12 @@ class Form2 : public QDialog
     Q_OBJECT
 
 public:
-    // Opens centred on its owner and takes the owner's icon.
-    explicit Form2(QWidget* owner = nullptr);
+    // Opens centred on its owner and takes the owner's icon; names the host the agent talks to.
+    explicit Form2(const QString& serviceHost, QWidget* owner = nullptr);
 
     // At the first start on a machine, that is while no auto-start entry exists, the window is
     // shown (modally, through Dialogs) before anything else happens. "Batal" ends the program.
-    static void showAtFirstStart(QWidget* owner);
+    static void showAtFirstStart(const QString& serviceHost, QWidget* owner);
 
     QLabel* Label6 = nullptr;
     QLabel* Label1 = nullptr;

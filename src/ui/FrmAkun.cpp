@@ -3,7 +3,6 @@
 
 #include "app/ProfileState.h"
 #include "service/DeviceIdentity.h"
-#include "service/HttpTransport.h"
 #include "service/ServiceClient.h"
 #include "ui/Dialogs.h"
 
@@ -44,7 +43,7 @@ QLabel* hintLabel(const QString& text, QWidget* parent)
 
 } // namespace
 
-FrmAkun::FrmAkun(QWidget* owner) : QDialog(owner)
+FrmAkun::FrmAkun(ServiceClient& service, QWidget* owner) : QDialog(owner), m_service(service)
 {
     // The close box unloads the window; the next entry function loads a fresh one.
     setAttribute(Qt::WA_DeleteOnClose);
@@ -142,7 +141,7 @@ void FrmAkun::Command1_Click()
 
 void FrmAkun::sendRegister()
 {
-    takeAnswer(RegisterCompany(TxtCompany->text(), {}, TxtWA->text(), GetDeviceName()));
+    takeAnswer(m_service.RegisterCompany(TxtCompany->text(), {}, TxtWA->text(), GetDeviceName()));
     // The reload runs while this window is still up; it reads the new account from the service.
     emit saved();
     hide();
@@ -152,8 +151,8 @@ void FrmAkun::sendUpdate()
 {
     ProfileState& p = ProfileState::instance();
     const AccountAnswer answer =
-        takeAnswer(EditCompany(TxtAPIKey->text(), TxtCompany->text(), p.ConnectionString,
-                               TxtWA->text(), GetDeviceName(), QStringLiteral("0")));
+        takeAnswer(m_service.EditCompany(TxtAPIKey->text(), TxtCompany->text(), p.ConnectionString,
+                                         TxtWA->text(), GetDeviceName(), QStringLiteral("0")));
     if (!answer.statusIsError)
         p.CompanyName = answer.companyName;
     hide();

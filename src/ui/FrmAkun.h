@@ -8,6 +8,7 @@
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class ServiceClient;
 
 class FrmAkun : public QDialog
 {
@@ -15,7 +16,7 @@ class FrmAkun : public QDialog
 
 public:
     // The owner centres the window, lends it its icon and reloads on `saved`.
-    explicit FrmAkun(QWidget* owner);
+    explicit FrmAkun(ServiceClient& service, QWidget* owner);
 
     // Register mode, starting with the given company name; shows the window modally.
     void Register(const QString& companyName);
@@ -43,4 +44,6 @@ signals:
 private:
     void sendRegister();
     void sendUpdate();
+
+    ServiceClient& m_service;
 };

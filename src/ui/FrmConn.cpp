@@ -6,7 +6,6 @@
 #include "pipeline/OdbcConnection.h"
 #include "pipeline/OwnerGuard.h"
 #include "service/DeviceIdentity.h"
-#include "service/HttpTransport.h"
 #include "service/ServiceClient.h"
 #include "ui/Dialogs.h"
 
@@ -30,7 +29,7 @@ const QString FrmConn::kTemplate =
     QStringLiteral("DRIVER={Engine};SERVER={IPAddress};DATABASE={NamaDatabase};UID={UserID};"
                    "PASSWORD={Password};PORT={Port}\r\n;OPTION=;STMT=;\r\n");
 
-FrmConn::FrmConn(QWidget* parent) : QDialog(parent)
+FrmConn::FrmConn(ServiceClient& service, QWidget* parent) : QDialog(parent), m_service(service)
 {
     SetUpWindow(this, QStringLiteral("Koneksi Database"));
 
@@ -112,7 +111,8 @@ bool FrmConn::Form_Load()
 {
     try {
         const QString deviceName = GetDeviceName();
-        TxtConnStr->setPlainText(GetConnectionString(deviceName, ProfileState::instance().ApiKey));
+        TxtConnStr->setPlainText(
+            m_service.GetConnectionString(deviceName, ProfileState::instance().ApiKey));
         return true;
     } catch (const TransportError& e) {
         // Without the service the string can neither be shown nor saved: say why, and do not
@@ -159,20 +159,21 @@ void FrmConn::Command2_Click()
 void FrmConn::Command1_Click()
 {
     // Without an answer, or refused, the window keeps the typed string for another try.
-    if (SendEdit(connectionString(), QStringLiteral("0")).value_or(false)) {
+    if (SendEdit(m_service, connectionString(), QStringLiteral("0")).value_or(false)) {
         close();
         emit saved();
     }
 }
 
-std::optional<bool> FrmConn::SendEdit(const QString& connStr, const QString& appHide)
+std::optional<bool> FrmConn::SendEdit(ServiceClient& service, const QString& connStr,
+                                      const QString& appHide)
 {
     const QString title = QStringLiteral("Edit ConnectionString");
     ProfileState& p = ProfileState::instance();
     AccountAnswer answer;
     try {
-        answer =
-            ReadAccountAnswer(EditCompany(p.ApiKey, {}, connStr, {}, GetDeviceName(), appHide));
+        answer = ReadAccountAnswer(
+            service.EditCompany(p.ApiKey, {}, connStr, {}, GetDeviceName(), appHide));
     } catch (const TransportError& e) {
         Dialogs::instance().messageBox(e.description(), Dialogs::Critical, title);
         return std::nullopt;

@@ -12,6 +12,7 @@ class QGroupBox;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
+class ServiceClient;
 class QSpinBox;
 
 class FrmConn : public QDialog
@@ -28,7 +29,7 @@ public:
     // hold the window for minutes.
     static constexpr int kTestLoginTimeoutSeconds = 15;
 
-    explicit FrmConn(QWidget* parent = nullptr);
+    explicit FrmConn(ServiceClient& service, QWidget* parent = nullptr);
 
     // Fills the text box from the service. False (after telling the user) when the service
     // could not be reached at all.
@@ -44,7 +45,8 @@ public:
     // Sends a connection string and the start-up mode (either may be empty) to the service and
     // shows its answer. No value when no answer came (the user is told why), else whether the
     // service took them.
-    static std::optional<bool> SendEdit(const QString& connStr, const QString& appHide);
+    static std::optional<bool> SendEdit(ServiceClient& service, const QString& connStr,
+                                        const QString& appHide);
 
     // The owner's guard is kept on this PC the moment it is changed; "Simpan" sends only the
     // connection string, and nothing of the guard ever goes to the service.
@@ -64,4 +66,7 @@ public:
 signals:
     // The service took a new string; the window has closed.
     void saved();
+
+private:
+    ServiceClient& m_service;
 };

@@ -7,9 +7,7 @@
 #include "UpdateCheck.h"
 #include "UpdateDownload.h"
 #include "UpdateSignature.h"
-#include "service/HttpTransport.h"
 #include "service/ServiceClient.h"
-#include "service/ServiceConfig.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -77,9 +75,9 @@ bool exists(const QString& path)
     return info.exists() || info.isSymLink();
 }
 
-QString serviceAddress(const QString& path)
+QString serviceAddress(const ServiceClient& service, const QString& path)
 {
-    QUrl url(ServiceConfig::serviceBaseUrl());
+    QUrl url(service.settings().baseUrl);
     url.setPath(path);
     return url.toString(QUrl::FullyEncoded);
 }
@@ -95,14 +93,14 @@ void remember(const UpdateHooks& hooks, const char* key, const QString& value)
         hooks.remember(QLatin1String(key), value);
 }
 
-void checkAndDownload(const UpdateSite& site, const UpdateFiles& files, const UpdateHooks& hooks,
-                      QString* localTime, QString* serverTime)
+void checkAndDownload(ServiceClient& service, const UpdateSite& site, const UpdateFiles& files,
+                      const UpdateHooks& hooks, QString* localTime, QString* serverTime)
 {
     hooks.prompt(QLatin1String(UpdateText::Checking));
     UpdateDecision decision = UpdateDecision::CheckFailed;
     try {
         *localTime = FileTimeText(files.running());
-        *serverTime = ServiceGet(serviceUrl(files.timeQueryPath()));
+        *serverTime = service.ServiceGet(service.url(files.timeQueryPath()));
         decision = DecideUpdate(*localTime, *serverTime);
     } catch (const TransportError& e) {
         qCWarning(lcUpdate).noquote() << "time request failed:" << e.number() << e.description();
@@ -133,12 +131,13 @@ void checkAndDownload(const UpdateSite& site, const UpdateFiles& files, const Up
     case UpdateDecision::Download: {
         hooks.prompt(QLatin1String(UpdateText::Downloading));
         BuildCheck check;
+        check.service = service.settings();
         check.referenceFile = files.running();
         check.publicKey = site.publicKey;
-        check.signatureAddress = serviceAddress(files.signaturePath());
+        check.signatureAddress = serviceAddress(service, files.signaturePath());
         check.minimumVersion = site.ownVersion;
         const DownloadVerdict verdict =
-            DownloadBuild(serviceAddress(files.downloadPath()), files.downloaded(), check);
+            DownloadBuild(serviceAddress(service, files.downloadPath()), files.downloaded(), check);
         if (verdict == DownloadVerdict::Accepted)
             remember(hooks, kInstalledTimeKey, *serverTime);
         else if (verdict == DownloadVerdict::Refused)
@@ -229,7 +228,8 @@ void RemoveFile(const QString& path, int retryMs)
     }
 }
 
-UpdateOutcome RunUpdateCheck(const UpdateSite& site, const UpdateHooks& hooks)
+UpdateOutcome RunUpdateCheck(ServiceClient& service, const UpdateSite& site,
+                             const UpdateHooks& hooks)
 {
     if (site.baseName == QLatin1String(kNoUpdateBaseName))
         return UpdateOutcome::Continued;
@@ -243,7 +243,7 @@ UpdateOutcome RunUpdateCheck(const UpdateSite& site, const UpdateHooks& hooks)
     QString localTime;
     QString serverTime;
     if (!files.isDownloadedBuild())
-        checkAndDownload(site, files, hooks, &localTime, &serverTime);
+        checkAndDownload(service, site, files, hooks, &localTime, &serverTime);
     hooks.prompt(QStringLiteral("Sekarang: ") + localTime + QStringLiteral(" | Baru: ") +
                  serverTime);
 

@@ -7,6 +7,8 @@
 
 #include <functional>
 
+class ServiceClient;
+
 // How long a file of the hand-over is tried again while the process that is ending still holds
 // it (a running executable cannot be replaced or deleted on every platform).
 inline constexpr int kFileRetryMs = 10000;
@@ -55,7 +57,8 @@ enum class UpdateOutcome
 // The whole check: compares the running build with the published one, downloads a newer one,
 // and moves the hand-over on by the files it finds. Never throws: a failed request says
 // "Checking Update gagal", a file that cannot be handled puts its error on the status line.
-UpdateOutcome RunUpdateCheck(const UpdateSite& site, const UpdateHooks& hooks);
+UpdateOutcome RunUpdateCheck(ServiceClient& service, const UpdateSite& site,
+                             const UpdateHooks& hooks);
 
 // True for a run of the hand-over itself: a build running under the downloaded or the marker
 // name, or the usual build started by a swap (its marker still lies beside it).

@@ -5,8 +5,6 @@
 
 #include "UpdateCheck.h"
 #include "UpdateSignature.h"
-#include "service/HttpTransport.h"
-#include "service/ServiceConfig.h"
 #include "service/Wait.h"
 
 #include <QBuffer>
@@ -33,11 +31,10 @@ bool sameOrigin(const QUrl& a, const QUrl& b)
            a.port(defaultPort(scheme)) == b.port(defaultPort(scheme));
 }
 
-bool onService(const QString& address)
+bool onService(const QString& address, const ServiceSettings& service)
 {
     const QUrl url(address, QUrl::StrictMode);
-    return url.isValid() && !url.host().isEmpty() &&
-           sameOrigin(url, QUrl(ServiceConfig::serviceBaseUrl()));
+    return url.isValid() && !url.host().isEmpty() && sameOrigin(url, QUrl(service.baseUrl));
 }
 
 struct Transfer
@@ -51,7 +48,7 @@ struct Transfer
 };
 
 // One GET into sink, never more than maxBytes.
-Transfer fetch(const QString& address, QIODevice* sink, qint64 maxBytes)
+Transfer fetch(const QString& address, QIODevice* sink, qint64 maxBytes, int timeoutMs)
 {
     QNetworkAccessManager manager;
     QNetworkRequest request{QUrl(address, QUrl::StrictMode)};
@@ -63,7 +60,7 @@ Transfer fetch(const QString& address, QIODevice* sink, qint64 maxBytes)
     // length, and the signature covers the file, not its compressed form.
     request.setRawHeader("Accept-Encoding", "identity");
     // Measured from the last byte that moved: a slow but flowing download is not cut off.
-    request.setTransferTimeout(HttpTransport::timeoutMs());
+    request.setTransferTimeout(timeoutMs);
 
     Transfer t;
     QNetworkReply* reply = manager.get(request);
@@ -104,13 +101,14 @@ Transfer fetch(const QString& address, QIODevice* sink, qint64 maxBytes)
 // The signature file, or the verdict that stops the download before the build is fetched.
 DownloadVerdict fetchSignature(const BuildCheck& check, BuildSignature* signature, QString* refusal)
 {
-    if (!onService(check.signatureAddress)) {
+    if (!onService(check.signatureAddress, check.service)) {
         *refusal = QStringLiteral("signature not on the service: ") + check.signatureAddress;
         return DownloadVerdict::Failed;
     }
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
-    const Transfer t = fetch(check.signatureAddress, &buffer, kMaxSignatureBytes);
+    const Transfer t =
+        fetch(check.signatureAddress, &buffer, kMaxSignatureBytes, check.service.timeoutMs);
     if (t.status == 404 || t.status == 410) {
         *refusal = QStringLiteral("the build is not signed");
         return DownloadVerdict::Refused;
@@ -137,7 +135,7 @@ DownloadVerdict fetchSignature(const BuildCheck& check, BuildSignature* signatur
 DownloadVerdict download(const QString& address, const QString& fileName, const BuildCheck& check,
                          QString* refusal, qint64* received)
 {
-    if (!onService(address)) {
+    if (!onService(address, check.service)) {
         *refusal = QStringLiteral("not on the service");
         return DownloadVerdict::Failed;
     }
@@ -164,7 +162,7 @@ DownloadVerdict download(const QString& address, const QString& fileName, const 
                    part.errorString();
         return DownloadVerdict::Failed;
     }
-    const Transfer t = fetch(address, &part, kMaxBuildBytes);
+    const Transfer t = fetch(address, &part, kMaxBuildBytes, check.service.timeoutMs);
     *received = part.size();
     if (t.tooLarge) {
         *refusal = QStringLiteral("larger than %1 bytes").arg(kMaxBuildBytes);
@@ -239,9 +237,11 @@ DownloadVerdict DownloadBuild(const QString& address, const QString& fileName,
     return verdict;
 }
 
-qint16 DownloadFile(const QString& address, const QString& fileName, const QString& referenceFile)
+qint16 DownloadFile(const ServiceSettings& service, const QString& address, const QString& fileName,
+                    const QString& referenceFile)
 {
     BuildCheck check;
+    check.service = service;
     check.referenceFile = referenceFile;
     return DownloadBuild(address, fileName, check) == DownloadVerdict::Accepted ? 1 : 0;
 }

@@ -2,6 +2,8 @@
 // under the target name.
 #pragma once
 
+#include "service/ServiceClient.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -19,7 +21,8 @@ enum class DownloadVerdict
 // What a download is checked against.
 struct BuildCheck
 {
-    QString referenceFile; // the running build: its permissions, and its size without a key
+    ServiceSettings service; // the only origin fetched from, and how long a transfer may stall
+    QString referenceFile;   // the running build: its permissions, and its size without a key
     // With a key, the build is accepted only when the signature file at signatureAddress
     // verifies for its bytes and names a version not lower than minimumVersion; no length or
     // size test is needed then. Without one, the build must be an executable of this platform,
@@ -37,4 +40,5 @@ struct BuildCheck
 DownloadVerdict DownloadBuild(const QString& address, const QString& fileName,
                               const BuildCheck& check);
 // The same without a key. Returns 1 on success, 0 otherwise.
-qint16 DownloadFile(const QString& address, const QString& fileName, const QString& referenceFile);
+qint16 DownloadFile(const ServiceSettings& service, const QString& address, const QString& fileName,
+                    const QString& referenceFile);
