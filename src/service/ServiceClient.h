@@ -78,7 +78,7 @@ struct ServiceSettings
 {
     QString baseUrl; // scheme, host, optional port; no trailing slash
     int timeoutMs = 30000;
-    QString webUrl; // the product's web site, for the help menu's links
+    QString webUrl = {}; // the product's web site, for the help menu's links
 
     // "https://" + the build's hosts and 30 s, unless TALLYFRAME_SERVICE_URL,
     // TALLYFRAME_HTTP_TIMEOUT_MS or TALLYFRAME_WEB_URL say otherwise (tests, the demo,

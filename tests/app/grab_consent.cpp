@@ -17,8 +17,9 @@ int main(int argc, char* argv[])
         return 2;
     }
     QApplication::setApplicationDisplayName(QStringLiteral("Q17 Tallyframe"));
-    Form1 owner;
-    Form2 consent(&owner);
+    ServiceClient client;
+    Form1 owner(client);
+    Form2 consent(client.hostDisplay(), &owner);
     consent.show();
     for (int i = 0; i < 5; ++i)
         QApplication::processEvents();

@@ -73,7 +73,8 @@ private slots:
         QTemporaryDir dir;
         AgentLog::install(dir.path());
         QCOMPARE(AgentLog::filePath(), dir.filePath("Q17-Tallyframe.log"));
-        Form1 form;
+        ServiceClient client;
+        Form1 form(client);
         form.Prompting("Menghubungkan...");
         qCInfo(lcApp) << "EndApp";
         std::unique_ptr<QThread> worker(

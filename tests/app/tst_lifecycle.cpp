@@ -124,7 +124,7 @@ private slots:
     void initTestCase()
     {
         g_previousHandler = qInstallMessageHandler(recordStatus);
-        HttpTransport::setTimeoutMs(3000);
+        qputenv("TALLYFRAME_HTTP_TIMEOUT_MS", "3000");
         qputenv("XDG_CONFIG_HOME", m_dir.filePath("config").toUtf8());
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                            m_dir.filePath("settings"));
@@ -163,7 +163,8 @@ private slots:
         const auto company =
             service.store().createCompany("Toko Startup", kDevice, "0812", {}, stored);
         ScriptedDialogs dialogs;
-        Form1 form;
+        ServiceClient client;
+        Form1 form(client);
         ProfileState::instance().ApiKey = company.apiKey;
         ProfileState::instance().AppHide = qint16(stored);
         form.mnuStartupOpt[stored]->setChecked(true);
@@ -197,7 +198,8 @@ private slots:
         faults.kinds = {"500"};
         QVERIFY(service.server().setFaults(faults));
         ScriptedDialogs dialogs;
-        Form1 form;
+        ServiceClient client;
+        Form1 form(client);
         ProfileState::instance().ApiKey = company.apiKey;
         form.mnuStartupOpt[0]->setChecked(true);
 
@@ -247,7 +249,8 @@ private slots:
         qputenv("TALLYFRAME_SERVICE_URL", http.baseUrl().toUtf8());
         DeviceNameGuard device(kDevice);
         ScriptedDialogs dialogs;
-        Form1 form;
+        ServiceClient client;
+        Form1 form(client);
         ProfileState::instance().ApiKey = "old-key";
 
         form.mnuStartupOpt_Click(1);
@@ -272,7 +275,8 @@ private slots:
         http.mode = CannedHttpServer::Mode::CloseAtOnce;
         qputenv("TALLYFRAME_SERVICE_URL", http.baseUrl().toUtf8());
         ScriptedDialogs dialogs;
-        Form1 form;
+        ServiceClient client;
+        Form1 form(client);
         form.mnuStartupOpt[0]->setChecked(true); // the service holds "Show"
         form.mnuStartupOpt[1]->trigger();        // ticks itself, as a click on the menu does
         qunsetenv("TALLYFRAME_SERVICE_URL");
@@ -289,7 +293,8 @@ private slots:
     void shutDownShowsItsTextsAndEndsOneTickLater()
     {
         ScriptedDialogs dialogs;
-        Form1 form;
+        ServiceClient client;
+        Form1 form(client);
         form.hide(); // as when running in the tray
         form.mnuExit_Click();
 
@@ -307,7 +312,8 @@ private slots:
     void closeRequestRunsTheOrderlyExit()
     {
         ScriptedDialogs dialogs;
-        Form1 form;
+        ServiceClient client;
+        Form1 form(client);
         form.show();
         QVERIFY(!form.close()); // refused: the window stays until the exit timer ends it
         QVERIFY(form.isVisible());
@@ -336,7 +342,8 @@ private slots:
         if (entryBefore)
             writeEntry(base, stale);
         ScriptedDialogs dialogs;
-        Form1 form;
+        ServiceClient client;
+        Form1 form(client);
         form.ShutDown();
 
         const bool exists = entryExists(base);
@@ -353,7 +360,8 @@ private slots:
     void sessionEndRunsTheExitOnceAndDoesNotWait()
     {
         ScriptedDialogs dialogs;
-        Form1 form;
+        ServiceClient client;
+        Form1 form(client);
         form.hide();
         form.watchSessionEnd();
         QVERIFY(QMetaObject::invokeMethod(qApp, "aboutToQuit", Qt::DirectConnection));
@@ -385,7 +393,8 @@ private slots:
         SettingsStore::open()->setValue("Sekuritas/APIKey", "k");
         ScriptedDialogs dialogs;
         dialogs.yesNoAnswers = {yes};
-        Form1 form;
+        ServiceClient client;
+        Form1 form(client);
         form.Label7_MouseUp(Qt::MouseButton(button));
 
         QCOMPARE(dialogs.shown.size(), boxes);
@@ -427,7 +436,8 @@ private slots:
         SettingsStore::open()->setValue("Aplikasi/Lain", "x");
         ScriptedDialogs dialogs;
         dialogs.yesNoAnswers = {true};
-        Form1 form;
+        ServiceClient client;
+        Form1 form(client);
         form.Label7_MouseUp(Qt::RightButton);
 
         QCOMPARE(dialogs.shown.size(), 4);
@@ -453,8 +463,9 @@ private slots:
     void consentWindowTexts()
     {
         qputenv("TALLYFRAME_SERVICE_URL", "http://127.0.0.1:8123");
-        Form1 owner;
-        Form2 consent(&owner);
+        ServiceClient client;
+        Form1 owner(client);
+        Form2 consent(client.hostDisplay(), &owner);
         qunsetenv("TALLYFRAME_SERVICE_URL");
         QCOMPARE(consent.windowTitle(), QString("Izin menjalankan aplikasi"));
         QCOMPARE(consent.windowIcon().cacheKey(), owner.windowIcon().cacheKey());
@@ -524,8 +535,9 @@ private slots:
             visibleAfter = consent->isVisible();
             result = consent->result();
         };
-        Form1 form;
-        Form2::showAtFirstStart(&form);
+        ServiceClient client;
+        Form1 form(client);
+        Form2::showAtFirstStart(client.hostDisplay(), &form);
 
         QCOMPARE(dialogs.shown.size(), shown ? 1 : 0);
         if (shown) {

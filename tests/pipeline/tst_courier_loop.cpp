@@ -192,6 +192,7 @@ private:
     std::unique_ptr<DeviceNameGuard> m_device;
     std::unique_ptr<TestService> m_service;
     std::unique_ptr<HookedDialogs> m_dialogs;
+    ServiceClient m_client; // the window's, of the service the test started
     std::unique_ptr<Form1> m_form;
     TallyStore::Company m_company;
     QTemporaryDir m_pgDir;
@@ -210,7 +211,7 @@ void TestCourierLoop::initTestCase()
                               "INSERT INTO people VALUES (1, 'Ann'), (2, NULL)"});
     m_connStr = sqliteConnectionString(db);
     m_dbPath = db;
-    HttpTransport::setTimeoutMs(5000);
+    qputenv("TALLYFRAME_HTTP_TIMEOUT_MS", "5000");
 #ifdef SIGXFSZ
     // Beyond a file size limit a write must fail, not end the process.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -262,7 +263,9 @@ void TestCourierLoop::init()
     p.Telp = m_company.telp;
     p.ConnectionString = m_connStr;
 
-    m_form = std::make_unique<Form1>();
+    m_client = ServiceClient();
+
+    m_form = std::make_unique<Form1>(m_client);
     m_form->Label7->setText(kCompany);
     m_form->setTxtRs(QStringLiteral("Welcome ") + kCompany +
                      QStringLiteral("...\r\nNothing is impossible ^_^"));
@@ -304,7 +307,7 @@ std::unique_ptr<CannedHttpServer> TestCourierLoop::cannedService(const QByteArra
     http->routes.insert("/api/get_rs_req.php", {200, pollAnswer});
     http->routes.insert("/api/save-json.php", {200, "Report received"});
     http->routes.insert("/api/update_flag.php", {200, "OK"});
-    qputenv("TALLYFRAME_SERVICE_URL", http->baseUrl().toUtf8());
+    pointAt(m_client, http->baseUrl());
     return http;
 }
 
@@ -401,7 +404,7 @@ void TestCourierLoop::pollFailure()
     QFETCH(QString, url);
     QFETCH(QString, textStart);
     QFETCH(bool, pauses);
-    qputenv("TALLYFRAME_SERVICE_URL", url.toUtf8());
+    pointAt(m_client, url);
     const QString before = m_form->LblResponse->text();
     tick();
     QVERIFY2(m_form->txtRs().startsWith(textStart), qPrintable(m_form->txtRs()));
@@ -416,10 +419,10 @@ void TestCourierLoop::pollFailure()
 void TestCourierLoop::lostConnectionPausesAndCountsDown()
 {
     const QString serviceUrl = m_service->baseUrl();
-    qputenv("TALLYFRAME_SERVICE_URL", deadServiceUrl().toUtf8());
+    pointAt(m_client, deadServiceUrl());
     tick();
     QCOMPARE(m_form->courier()->backoffCount(), qint16(1));
-    qputenv("TALLYFRAME_SERVICE_URL", serviceUrl.toUtf8());
+    pointAt(m_client, serviceUrl);
 
     const qint64 requestsBefore = apiRequests();
     for (int k = 1; k <= 29; ++k) {
@@ -526,7 +529,7 @@ void TestCourierLoop::flagReply()
     const qint64 urut = queue(kSalesSql);
     if (!fault.isEmpty())
         m_service->server().setFaults(faults({fault}));
-    QCOMPARE(UpdateFlag(qint32(urut), QStringLiteral("0")), result);
+    QCOMPARE(UpdateFlag(m_client, qint32(urut), QStringLiteral("0")), result);
     QCOMPARE(isDone(urut), fault != QLatin1String("500"));
 }
 
@@ -1066,7 +1069,7 @@ void TestCourierLoop::courierEndsWhileAQuestionWaits()
 {
     // No window: nobody answers the request's question, and the agent ends meanwhile.
     auto courier = std::make_unique<ReportCourier>();
-    courier->startThread();
+    courier->startThread(m_client.url({}));
     QStringList asked;
     connect(courier.get(), &ReportCourier::question, this,
             [&asked](const QString& prompt) { asked << prompt; });

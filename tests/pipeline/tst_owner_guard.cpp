@@ -50,17 +50,14 @@ public:
             uploads << r.body();
             return QHttpServerResponse("text/plain", "Data saved");
         });
-        m_previous = qgetenv("TALLYFRAME_SERVICE_URL");
-        qputenv("TALLYFRAME_SERVICE_URL",
-                QStringLiteral("http://127.0.0.1:%1").arg(m_port).toUtf8());
+        client = ServiceClient({QStringLiteral("http://127.0.0.1:%1").arg(m_port), 5000});
     }
-    ~UploadCatcher() { qputenv("TALLYFRAME_SERVICE_URL", m_previous); }
     QList<QByteArray> uploads;
+    ServiceClient client;
 
 private:
     QHttpServer m_http;
     quint16 m_port = 0;
-    QByteArray m_previous;
 };
 
 struct Ran
@@ -119,7 +116,7 @@ void TestOwnerGuard::initTestCase()
     m_marker = m_dir.filePath(QStringLiteral("marker"));
     qputenv("TALLYFRAME_MARKER_FILE", m_marker.toUtf8());
     QVERIFY(QFile::exists(kMarkerLibrary));
-    HttpTransport::setTimeoutMs(5000);
+    qputenv("TALLYFRAME_HTTP_TIMEOUT_MS", "5000");
 
     const QStringList table = {"CREATE TABLE t (id INTEGER, name TEXT)",
                                "INSERT INTO t VALUES (1, 'a'), (2, 'b'), (3, 'c'), (4, 'd'), "
@@ -167,7 +164,7 @@ void TestOwnerGuard::cleanupTestCase()
 
 void TestOwnerGuard::init()
 {
-    m_service.reset(); // it puts back the address it found
+    m_service.reset();
     m_service = std::make_unique<UploadCatcher>();
     const QString database =
         QTest::currentDataTag() &&
@@ -191,6 +188,7 @@ Ran TestOwnerGuard::runReport(const QString& database, const QString& sql, const
 {
     Ran ran;
     ReportRunHost host;
+    host.service = &m_service->client;
     host.prompting = [&ran](const QString& text) { ran.prompts << text; };
     host.setTxtRs = [&ran](const QString& text) { ran.boxTexts << text; };
     host.messageBox = [](const QString& text, int) { QFAIL(qPrintable(text)); };
@@ -253,6 +251,7 @@ void TestOwnerGuard::driverByPathIsNeverLoaded()
     std::unique_ptr<OdbcConnection> connection;
     QStringList prompts;
     ReportRunHost host;
+    host.service = &m_service->client;
     host.prompting = [&prompts](const QString& text) { prompts << text; };
     host.setTxtRs = [](const QString&) {};
     host.messageBox = [](const QString&, int) {};
@@ -375,6 +374,7 @@ void TestOwnerGuard::guardChangesNothing()
     if (sql.contains(QLatin1String("%CONN%"))) {
         // The connection string carries the write.
         ReportRunHost host;
+        host.service = &m_service->client;
         host.prompting = [&ran](const QString& text) { ran.prompts << text; };
         host.setTxtRs = [](const QString&) {};
         host.messageBox = [](const QString&, int) {};
@@ -507,7 +507,8 @@ void TestOwnerGuard::windowRunsUnderTheOwnersSettings()
     p.CompanyName = company.name;
     p.ApiKey = company.apiKey;
     p.ConnectionString = company.connStr;
-    Form1 form;
+    ServiceClient client;
+    Form1 form(client);
     form.Label7->setText(company.name);
 
     const QList<QPair<QString, QString>> requests = {

@@ -334,7 +334,9 @@ void TestReportDocument::runFailures()
     if (footerDrawn)
         expected.next();
     QStringList prompts, boxTexts;
+    ServiceClient service;
     ReportRunHost host;
+    host.service = &service;
     host.prompting = [&](const QString& text) { prompts << text; };
     host.setTxtRs = [&](const QString& text) { boxTexts << text; };
     host.messageBox = [](const QString& text, int) { QFAIL(qPrintable(text)); };

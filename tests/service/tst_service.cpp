@@ -18,13 +18,13 @@ class TestService : public QObject
 
 private:
     CannedHttpServer* m_http = nullptr;
+    ServiceClient m_client;
 
 private slots:
     void init()
     {
         m_http = new CannedHttpServer;
-        qputenv("TALLYFRAME_SERVICE_URL", m_http->baseUrl().toUtf8());
-        HttpTransport::setTimeoutMs(5000);
+        m_client = ServiceClient({m_http->baseUrl(), 5000});
     }
     void cleanup()
     {
@@ -296,13 +296,13 @@ private slots:
     void accountEndpointsPost()
     {
         m_http->body = "{\"status\":\"success\",\"message\":\"ok\"}";
-        QCOMPARE(RegisterCompany("A B", "", "1", "D"), QString::fromLatin1(m_http->body));
+        QCOMPARE(m_client.RegisterCompany("A B", "", "1", "D"), QString::fromLatin1(m_http->body));
         QCOMPARE(m_http->requestLines.last(),
                  QByteArray("POST /api/register_company.php HTTP/1.1"));
         QCOMPARE(m_http->contentTypes.last(), QByteArray("application/x-www-form-urlencoded"));
         QCOMPARE(m_http->requestBodies.last(),
                  QByteArray("CompanyName=A+B&ConnStr=&Telp=1&DeviceName=D"));
-        EditCompany("k", "", "", "", "D", "0");
+        m_client.EditCompany("k", "", "", "", "D", "0");
         QCOMPARE(m_http->requestLines.last(), QByteArray("POST /api/edit_company.php HTTP/1.1"));
     }
 
@@ -318,8 +318,9 @@ private slots:
         QFETCH(int, status);
         m_http->status = status;
         m_http->body = "{\"status\":\"success\",\"message\":\"stored anyway\"}";
-        QCOMPARE(RegisterCompany("a", "", "", "d"), QString::fromLatin1(kFailureEnvelope));
-        QCOMPARE(EditCompany("k", "a", "", "", "", ""), QString::fromLatin1(kFailureEnvelope));
+        QCOMPARE(m_client.RegisterCompany("a", "", "", "d"), QString::fromLatin1(kFailureEnvelope));
+        QCOMPARE(m_client.EditCompany("k", "a", "", "", "", ""),
+                 QString::fromLatin1(kFailureEnvelope));
     }
 
     void lookupAddresses_data()
@@ -365,19 +366,19 @@ private slots:
         QString answer;
         switch (which) {
         case 0:
-            answer = GetApiKey(device);
+            answer = m_client.GetApiKey(device);
             break;
         case 1:
-            answer = GetCompanyName(device);
+            answer = m_client.GetCompanyName(device);
             break;
         case 2:
-            answer = GetTelp(device, key);
+            answer = m_client.GetTelp(device, key);
             break;
         case 3:
-            answer = GetConnectionString(device, key);
+            answer = m_client.GetConnectionString(device, key);
             break;
         default:
-            answer = GetAppHide(device, key);
+            answer = m_client.GetAppHide(device, key);
             break;
         }
         QCOMPARE(answer, QStringLiteral("value\r\n"));
@@ -402,7 +403,8 @@ private slots:
         QFETCH(QString, expected);
         m_http->status = status;
         m_http->body = body;
-        QCOMPARE(ServiceGet(m_http->baseUrl() + "/api/app/get_file_time.php?file=x"), expected);
+        QCOMPARE(m_client.ServiceGet(m_http->baseUrl() + "/api/app/get_file_time.php?file=x"),
+                 expected);
     }
 
     void transportFailures_data()
@@ -426,7 +428,7 @@ private slots:
         QFETCH(bool, refused);
         QFETCH(int, number);
         m_http->mode = CannedHttpServer::Mode(mode);
-        HttpTransport::setTimeoutMs(700);
+        m_client = ServiceClient({m_http->baseUrl(), 700});
         QString url = m_http->baseUrl() + "/api/get_company_name.php";
         if (refused) {
             // A port that nothing listens on.
@@ -436,7 +438,7 @@ private slots:
             probe.close();
         }
         try {
-            HttpTransport::get(url);
+            m_client.get(url);
             QFAIL("a failed request must not come back as an answer");
         } catch (const TransportError& e) {
             if (number != 0)
@@ -446,7 +448,7 @@ private slots:
                     e.description().startsWith("The system cannot locate the resource specified."),
                     qPrintable(e.description()));
         }
-        QVERIFY(!HttpTransport::busy());
+        QVERIFY(!m_client.busy());
     }
 
     void postsDoNotFollowRedirects_data()
@@ -466,14 +468,15 @@ private slots:
         }
         m_http->routes.insert("/elsewhere", {200, "{\"status\":\"success\",\"message\":\"ok\"}"});
 
-        QCOMPARE(UpdateFlag(7, "0"),
+        QCOMPARE(UpdateFlag(m_client, 7, "0"),
                  QStringLiteral("Failed to update. HTTP Status: %1").arg(status));
-        QCOMPARE(RegisterCompany("a", "", "", "d"), QString::fromLatin1(kFailureEnvelope));
-        QCOMPARE(EditCompany("k", "a", "", "", "", ""), QString::fromLatin1(kFailureEnvelope));
+        QCOMPARE(m_client.RegisterCompany("a", "", "", "d"), QString::fromLatin1(kFailureEnvelope));
+        QCOMPARE(m_client.EditCompany("k", "a", "", "", "", ""),
+                 QString::fromLatin1(kFailureEnvelope));
         QBuffer document;
         document.setData("{}");
         document.open(QIODevice::ReadOnly);
-        QCOMPARE(UploadReport(&document, 2).status, status);
+        QCOMPARE(UploadReport(m_client, &document, 2).status, status);
         for (const QByteArray& line : std::as_const(m_http->requestLines))
             QVERIFY2(!line.contains("/elsewhere"), line.constData());
         QCOMPARE(m_http->requestLines.size(), 4);
@@ -504,9 +507,8 @@ private slots:
         m_http->body = QByteArray(size, 'a');
         const QString url = m_http->baseUrl() + "/api/get_rs_req.php";
         try {
-            const TransportReply reply = method == "GET"
-                                             ? HttpTransport::get(url)
-                                             : HttpTransport::post(url, "text/plain", "x");
+            const TransportReply reply =
+                method == "GET" ? m_client.get(url) : m_client.post(url, "text/plain", "x");
             QVERIFY2(!fails, "an answer over the cap must fail");
             QCOMPARE(reply.body.size(), size);
         } catch (const TransportError& e) {
@@ -520,13 +522,13 @@ private slots:
             QTRY_COMPARE(m_http->disconnects, 1);
 #endif
         }
-        QVERIFY(!HttpTransport::busy());
+        QVERIFY(!m_client.busy());
     }
 
     void invalidAddressIsATransportFailure()
     {
-        qputenv("TALLYFRAME_SERVICE_URL", "not a url");
-        QVERIFY_THROWS_EXCEPTION(TransportError, GetCompanyName("x"));
+        m_client = ServiceClient({QStringLiteral("not a url"), 5000});
+        QVERIFY_THROWS_EXCEPTION(TransportError, m_client.GetCompanyName("x"));
     }
 };
 

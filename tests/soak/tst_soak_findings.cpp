@@ -20,13 +20,13 @@ class TestSoakFindings : public QObject
 
 private:
     CannedHttpServer* m_http = nullptr;
+    ServiceClient m_client;
 
 private slots:
     void init()
     {
         m_http = new CannedHttpServer;
-        qputenv("TALLYFRAME_SERVICE_URL", m_http->baseUrl().toUtf8());
-        HttpTransport::setTimeoutMs(5000);
+        m_client = ServiceClient({m_http->baseUrl(), 5000});
     }
     void cleanup()
     {
@@ -67,11 +67,11 @@ private slots:
         m_http->body = body;
 
         const std::function<QString()> lookups[] = {
-            [] { return GetApiKey("00:1A"); },
-            [] { return GetCompanyName("00:1A"); },
-            [] { return GetTelp("00:1A", "k"); },
-            [] { return GetConnectionString("00:1A", "k"); },
-            [] { return GetAppHide("00:1A", "k"); },
+            [this] { return m_client.GetApiKey("00:1A"); },
+            [this] { return m_client.GetCompanyName("00:1A"); },
+            [this] { return m_client.GetTelp("00:1A", "k"); },
+            [this] { return m_client.GetConnectionString("00:1A", "k"); },
+            [this] { return m_client.GetAppHide("00:1A", "k"); },
         };
         for (const auto& lookup : lookups) {
             if (isValue) {
@@ -128,6 +128,7 @@ private slots:
 
         QStringList shown;
         ReportRunHost host;
+        host.service = &m_client;
         host.prompting = [&shown](const QString& text) { shown << text; };
         host.setTxtRs = [&shown](const QString& text) { shown << text; };
         host.messageBox = [&shown](const QString& text, int) { shown << text; };

@@ -83,7 +83,7 @@ private slots:
     void initTestCase()
     {
         g_previousHandler = qInstallMessageHandler(recordStatus);
-        HttpTransport::setTimeoutMs(3000);
+        qputenv("TALLYFRAME_HTTP_TIMEOUT_MS", "3000");
     }
     void init()
     {
@@ -98,7 +98,8 @@ private slots:
         const auto company = service.store().createCompany(
             "Toko & Maju", "AA:BB:CC:00:00:01", "0812", sqliteConnectionString(salesDb()), 0);
         ScriptedDialogs dialogs;
-        Form1 form;
+        ServiceClient client;
+        Form1 form(client);
         form.Tampil();
 
         QVERIFY2(inOrder(g_statuses,
@@ -130,7 +131,8 @@ private slots:
         service.store().createCompany("Hidden", "AA:BB:CC:00:00:02", "1",
                                       sqliteConnectionString(salesDb()), 1);
         ScriptedDialogs dialogs;
-        Form1 form;
+        ServiceClient client;
+        Form1 form(client);
         // The flag is read with the key from before the load: a first start sends none.
         form.Tampil();
         for (const QString& text : kLoadingTexts)
@@ -147,7 +149,8 @@ private slots:
         TestService service;
         DeviceNameGuard device("AA:BB:CC:00:00:03");
         ScriptedDialogs dialogs;
-        Form1 form;
+        ServiceClient client;
+        Form1 form(client);
         form.Tampil();
         const auto company = service.store().companyByDevice("AA:BB:CC:00:00:03");
         QVERIFY(company.has_value());
@@ -167,7 +170,8 @@ private slots:
                                                     "{\"status\":\"error\",\"message\":\"no\"}"};
         DeviceNameGuard device("AA:BB:CC:00:00:04");
         ScriptedDialogs dialogs;
-        Form1 form;
+        ServiceClient client;
+        Form1 form(client);
         form.Tampil();
         const auto registrations = std::count_if(
             http.requestLines.cbegin(), http.requestLines.cend(),
@@ -216,7 +220,8 @@ private slots:
         cannedProfile(http, answer);
         DeviceNameGuard device("AA:BB:CC:00:00:05");
         ScriptedDialogs dialogs;
-        Form1 form;
+        ServiceClient client;
+        Form1 form(client);
         form.Tampil();
         QVERIFY2(form.LblResponse->text().startsWith(label), qPrintable(form.LblResponse->text()));
         QCOMPARE(form.ImgRegister->isVisible(), registerPicture);
@@ -237,7 +242,8 @@ private slots:
         service.store().createCompany("Toko", "AA:BB:CC:00:00:06", "1",
                                       "DRIVER={No Such Driver};Database=x;", 0);
         ScriptedDialogs dialogs;
-        Form1 form;
+        ServiceClient client;
+        Form1 form(client);
         form.Tampil();
         QVERIFY2(form.LblResponse->text().startsWith("[Err:-2147467259] "),
                  qPrintable(form.LblResponse->text()));
@@ -256,7 +262,8 @@ private slots:
         cannedProfile(http, sqliteConnectionString(path).toUtf8() + "NoCreat=1;");
         DeviceNameGuard device("AA:BB:CC:00:00:09");
         ScriptedDialogs dialogs;
-        Form1 form;
+        ServiceClient client;
+        Form1 form(client);
         form.Tampil();
         QVERIFY2(form.LblResponse->text().startsWith("[Err:-2147467259] "),
                  qPrintable(form.LblResponse->text()));
@@ -290,7 +297,8 @@ private slots:
         http.routes["/api/get_company_name.php"] = {200, "Toko <b>Promo</b>"};
         DeviceNameGuard device("AA:BB:CC:00:00:0A");
         ScriptedDialogs dialogs;
-        Form1 form;
+        ServiceClient client;
+        Form1 form(client);
         form.Tampil();
         QCOMPARE(form.Label7->text(), QString("Toko <b>Promo</b>"));
         QCOMPARE(form.Label7->textFormat(), Qt::PlainText);
@@ -331,7 +339,8 @@ private slots:
         http.routes["/api/register_company.php"] = {200, R"({"status":"success"})"};
         DeviceNameGuard device("AA:BB:CC:00:00:0B");
         ScriptedDialogs dialogs;
-        Form1 form;
+        ServiceClient client;
+        Form1 form(client);
         form.Tampil();
         const bool registered = std::any_of(
             http.requestLines.cbegin(), http.requestLines.cend(),
@@ -354,7 +363,8 @@ private slots:
             "Toko", "AA:BB:CC:00:00:07", "1",
             "DRIVER={SQLite3};\r\nDatabase=" + hostPath(path) + "\r\n;NoCreat=1;", 0);
         ScriptedDialogs dialogs;
-        Form1 form;
+        ServiceClient client;
+        Form1 form(client);
         form.Tampil();
         QCOMPARE(form.LblResponse->text(), QString("Terhubung database."));
         // No stray database file named after the path plus a line break.
@@ -372,8 +382,9 @@ private slots:
 
         DeviceNameGuard device("AA:BB:CC:00:00:08");
         ScriptedDialogs dialogs;
-        Form1 form;
-        qputenv("TALLYFRAME_SERVICE_URL", deadUrl);
+        ServiceClient client;
+        Form1 form(client);
+        pointAt(client, QString::fromLatin1(deadUrl));
         form.Tampil();
         QVERIFY2(form.LblResponse->text().startsWith(
                      "[Err:-2146697211] The system cannot locate the resource specified."),
@@ -388,6 +399,7 @@ private slots:
                  qPrintable(form.LblResponse->text()));
 
         TestService service; // the network is back
+        pointAt(client, service.baseUrl());
         service.store().createCompany("Toko", "AA:BB:CC:00:00:08", "1",
                                       sqliteConnectionString(salesDb()), 0);
         form.startupRetryTimer()->setInterval(50);

@@ -297,3 +297,21 @@ void runCourierTick(ReportCourier& courier, const std::function<void()>& trigger
     if (!QTest::qWaitFor([&done] { return done; }, 120000))
         qFatal("the courier's tick did not end");
 }
+
+void pointAt(ServiceClient& client, const QString& baseUrl)
+{
+    ServiceSettings settings = client.settings();
+    settings.baseUrl = baseUrl;
+    client = ServiceClient(settings);
+}
+
+ServiceSwap::ServiceSwap(ServiceClient& client, const QString& baseUrl)
+    : m_client(client), m_previous(client.settings())
+{
+    pointAt(client, baseUrl);
+}
+
+ServiceSwap::~ServiceSwap()
+{
+    m_client = ServiceClient(m_previous);
+}

@@ -1,6 +1,7 @@
 // Shared test helpers: scripted dialogs, an in-process reference service, SQLite fixtures.
 #pragma once
 
+#include "service/ServiceClient.h"
 #include "ui/Dialogs.h"
 
 #include <QList>
@@ -91,6 +92,20 @@ private:
 #endif
     QByteArray m_previousUrl;
 };
+
+// Points a client at another address for the guard's life: the service moved, or went down.
+class ServiceSwap
+{
+public:
+    ServiceSwap(ServiceClient& client, const QString& baseUrl);
+    ~ServiceSwap();
+
+private:
+    ServiceClient& m_client;
+    ServiceSettings m_previous;
+};
+// The same without an end: the client stays pointed at baseUrl.
+void pointAt(ServiceClient& client, const QString& baseUrl);
 
 // Makes the agent see this device name (through TALLYFRAME_DEVICE_NAME) for the guard's life.
 class DeviceNameGuard

@@ -67,7 +67,8 @@ private slots:
         QFETCH(int, reason);
         QFETCH(bool, windowShown);
         QFETCH(bool, menuShown);
-        Form1 form;
+        ServiceClient client;
+        Form1 form(client);
         form.hide(); // started in the tray
         TrayIcon tray(&form, form.mnuBantuan);
         tray.onActivated(QSystemTrayIcon::ActivationReason(reason));
@@ -88,7 +89,8 @@ private slots:
 
     void leftButtonBringsBackAMinimisedWindow()
     {
-        Form1 form;
+        ServiceClient client;
+        Form1 form(client);
         form.showMinimized();
         TrayIcon tray(&form, form.mnuBantuan);
         tray.onActivated(QSystemTrayIcon::Trigger);
@@ -103,7 +105,8 @@ private slots:
     {
         if (QSystemTrayIcon::isSystemTrayAvailable())
             QSKIP("this desktop has a notification area");
-        Form1 form;
+        ServiceClient client;
+        Form1 form(client);
         form.hide(); // a start in the tray hides the window before the icon is added
         form.AddTrayIcon(form.PicQ17);
         TrayIcon* tray = form.trayIcon();
@@ -124,7 +127,8 @@ private slots:
         if (!QSystemTrayIcon::isSystemTrayAvailable())
             QSKIP("no notification area on this platform");
         ScriptedDialogs dialogs;
-        Form1 form;
+        ServiceClient client;
+        Form1 form(client);
         form.hide();
         form.AddTrayIcon(form.PicQ17);
         form.AddTrayIcon(form.PicQ17);
@@ -148,7 +152,8 @@ private slots:
 
     void panelDoubleClickTogglesStopError()
     {
-        Form1 form;
+        ServiceClient client;
+        Form1 form(client);
         QVERIFY(form.Check1->isHidden());
         doubleClick(form.Frame1);
         QVERIFY(!form.Check1->isHidden());
@@ -168,7 +173,8 @@ private slots:
     void doubleClickOnThePanelsChildrenLeavesStopError()
     {
         QFETCH(QString, child);
-        Form1 form;
+        ServiceClient client;
+        Form1 form(client);
         form.show();
         form.Frame1->show();
         const std::map<QString, QWidget*> children = {
@@ -187,7 +193,8 @@ private slots:
         // The check compares with the running file's time, so the identity must name a file.
         setExeIdentityForTesting(QCoreApplication::applicationDirPath(), "tst_tray");
         ScriptedDialogs dialogs;
-        Form1 form;
+        ServiceClient client;
+        Form1 form(client);
         doubleClick(form.Image1);
         qunsetenv("TALLYFRAME_SERVICE_URL");
         setExeIdentityForTesting("/opt/q17", "Q17-Tallyframe");

@@ -158,12 +158,12 @@ int main(int argc, char* argv[])
     {
         // A first start while the service cannot be reached: the window says why and when it
         // tries again.
-        Form1 failed; // its links show the build's service address
-        qputenv("TALLYFRAME_SERVICE_URL", closedPort().toUtf8());
+        ServiceClient client;
+        Form1 failed(client); // its links show the build's service address
+        client = ServiceClient({closedPort()});
         failed.Tampil();
         failed.startupRetryTimer()->stop();
         save(&failed, QStringLiteral("startup-failed"));
-        qunsetenv("TALLYFRAME_SERVICE_URL");
         ProfileState::instance().reset();
     }
 
@@ -173,7 +173,8 @@ int main(int argc, char* argv[])
     profile.Telp = QStringLiteral("081234567890");
 
     // The main window as it stands after a successful start: idle panel, connected.
-    Form1 main;
+    ServiceClient client;
+    Form1 main(client);
     main.setWindowTitle(QStringLiteral("Q17 Tallyframe - Versi ") + ServiceConfig::versionText());
     main.Label7->setText(profile.CompanyName);
     main.setTxtRs(QStringLiteral("Welcome ") + profile.CompanyName +
@@ -181,14 +182,14 @@ int main(int argc, char* argv[])
     main.Prompting(QStringLiteral("Terhubung database."));
     save(&main, QStringLiteral("main-window"));
 
-    auto* account = new FrmAkun(&main);
+    auto* account = new FrmAkun(client, &main);
     g_nextName = QStringLiteral("account-register");
     account->Register(QStringLiteral("Anonymous"));
     g_nextName = QStringLiteral("account-update");
     account->UpdtAccount();
 
     {
-        FrmConn connection(&main);
+        FrmConn connection(client, &main);
         connection.TxtConnStr->setPlainText(
             QStringLiteral("DRIVER={PostgreSQL Unicode};SERVER=192.168.1.10;DATABASE=penjualan;"
                            "UID=kasir;PASSWORD=rahasia;PORT=5432\r\n;OPTION=;STMT=;\r\n"));
@@ -196,7 +197,7 @@ int main(int argc, char* argv[])
     }
     {
         // A device the service holds no string for yet.
-        FrmConn connection(&main);
+        FrmConn connection(client, &main);
         connection.TxtConnStr->setPlainText({});
         save(&connection, QStringLiteral("connection-empty"));
     }
@@ -215,7 +216,7 @@ int main(int argc, char* argv[])
                                QStringLiteral("Test Koneksi"));
 
     {
-        Form2 consent(&main);
+        Form2 consent(client.hostDisplay(), &main);
         save(&consent, QStringLiteral("consent"));
     }
 

@@ -56,6 +56,7 @@ private:
     std::unique_ptr<TestService> m_service;
     std::unique_ptr<DeviceNameGuard> m_device;
     std::unique_ptr<ScriptedDialogs> m_dialogs;
+    ServiceClient m_client; // the window's, of the service the test started
     std::unique_ptr<Form1> m_form;
 
     TallyStore& store() { return m_service->store(); }
@@ -140,7 +141,8 @@ private slots:
         m_service = std::make_unique<TestService>();
         m_device = std::make_unique<DeviceNameGuard>(kDevice);
         m_dialogs = std::make_unique<ScriptedDialogs>();
-        m_form = std::make_unique<Form1>();
+        m_client = ServiceClient();
+        m_form = std::make_unique<Form1>(m_client);
     }
 
     void cleanup()
@@ -433,7 +435,7 @@ private slots:
         stub.answer(QStringLiteral("/api/register_company.php"), status, body);
         stub.answer(QStringLiteral("/api/edit_company.php"), status, body);
         stub.answer(QStringLiteral("/api/get_app_hide.php"), 200, "0");
-        const EnvGuard url("TALLYFRAME_SERVICE_URL", stub.baseUrl());
+        const ServiceSwap url(m_client, stub.baseUrl());
         ProfileState& p = ProfileState::instance();
         p.CompanyName = QStringLiteral("Toko");
         p.ApiKey = QStringLiteral("KEY-0");
@@ -469,7 +471,7 @@ private slots:
 
         const Run run = drive(entry, [&](FrmAkun* f) {
             {
-                const EnvGuard down("TALLYFRAME_SERVICE_URL", refusingServiceUrl());
+                const ServiceSwap down(m_client, refusingServiceUrl());
                 fillAndClick(QStringLiteral("Toko Maju"), QStringLiteral("0812"))(f);
             }
             QCOMPARE(f->TxtCompany->text(), QStringLiteral("Toko Maju"));

@@ -56,6 +56,7 @@ class TestCommands : public QObject
 
 private:
     std::unique_ptr<ScriptedDialogs> m_dialogs;
+    ServiceClient m_client; // the window's, of the service the test started
     std::unique_ptr<Form1> m_form;
     QList<Opening> m_opened;
 
@@ -101,7 +102,8 @@ private slots:
     {
         ProfileState::instance().reset();
         m_dialogs = std::make_unique<ScriptedDialogs>();
-        m_form = std::make_unique<Form1>();
+        m_client = ServiceClient();
+        m_form = std::make_unique<Form1>(m_client);
         m_form->show();
         m_form->Frame1->show();
         m_opened.clear();
@@ -247,6 +249,7 @@ private slots:
     {
         QFETCH(Command, command);
         const EnvGuard web("TALLYFRAME_WEB_URL", QStringLiteral("https://web.example/"));
+        m_client = ServiceClient(); // the address is read when the agent starts
         // The address opened is whatever the label shows at the moment of the click.
         m_form->Label6->setText(QStringLiteral("https://r.example/api/report.php?x"));
 

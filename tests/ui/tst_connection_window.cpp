@@ -63,6 +63,7 @@ private:
     std::unique_ptr<TestService> m_service;
     std::unique_ptr<DeviceNameGuard> m_device;
     std::unique_ptr<ScriptedDialogs> m_dialogs;
+    ServiceClient m_client; // the window's, of the service the test started
     std::unique_ptr<Form1> m_form;
 
     TallyStore& store() { return m_service->store(); }
@@ -115,7 +116,8 @@ private slots:
         m_service = std::make_unique<TestService>();
         m_device = std::make_unique<DeviceNameGuard>(kDevice);
         m_dialogs = std::make_unique<ScriptedDialogs>();
-        m_form = std::make_unique<Form1>();
+        m_client = ServiceClient();
+        m_form = std::make_unique<Form1>(m_client);
     }
 
     void cleanup()
@@ -129,7 +131,7 @@ private slots:
 
     void templateBeforeLoading()
     {
-        const FrmConn window;
+        const FrmConn window(m_client);
         const QString text = window.connectionString();
         QCOMPARE(text.size(), 122);
         QCOMPARE(text, QStringLiteral("DRIVER={Engine};SERVER={IPAddress};DATABASE={NamaDatabase};"
@@ -250,7 +252,7 @@ private slots:
 
     void loadWithoutServiceTellsWhy()
     {
-        const EnvGuard down("TALLYFRAME_SERVICE_URL", refusingServiceUrl());
+        const ServiceSwap down(m_client, refusingServiceUrl());
 
         const Opened opened = open();
 
@@ -423,15 +425,13 @@ private slots:
 
         Opened opened;
         {
-            std::unique_ptr<EnvGuard> url;
+            std::unique_ptr<ServiceSwap> url;
             opened = open([&](FrmConn* f) {
                 if (service == Service::NotFoundPath)
-                    url = std::make_unique<EnvGuard>("TALLYFRAME_SERVICE_URL",
-                                                     m_service->baseUrl() +
-                                                         QStringLiteral("/elsewhere"));
+                    url = std::make_unique<ServiceSwap>(m_client, m_service->baseUrl() +
+                                                                      QStringLiteral("/elsewhere"));
                 else if (service == Service::Refusing)
-                    url =
-                        std::make_unique<EnvGuard>("TALLYFRAME_SERVICE_URL", refusingServiceUrl());
+                    url = std::make_unique<ServiceSwap>(m_client, refusingServiceUrl());
                 typeAndClick(text, true)(f);
             });
         }
@@ -496,7 +496,7 @@ private slots:
         stub.answer(QStringLiteral("/api/get_connection_string.php"), 200, "DRIVER={SQLite3};");
         stub.answer(QStringLiteral("/api/edit_company.php"), 200, body);
         stub.answer(QStringLiteral("/api/get_app_hide.php"), 200, "0");
-        const EnvGuard url("TALLYFRAME_SERVICE_URL", stub.baseUrl());
+        const ServiceSwap url(m_client, stub.baseUrl());
         ProfileState::instance().ApiKey = QStringLiteral("KEY-0");
 
         const Opened opened = open(typeAndClick(QStringLiteral("DRIVER={SQLite3};"), true));

@@ -123,6 +123,7 @@ void openThrough(Window window, Form1& form, ScriptedDialogs& dialogs,
         break;
     case Window::Connection: {
         TestService service;
+        const ServiceSwap swap(form.service(), service.baseUrl());
         form.mnuKoneksi->trigger();
         break;
     }
@@ -130,7 +131,7 @@ void openThrough(Window window, Form1& form, ScriptedDialogs& dialogs,
         form.mnuTtg->trigger();
         break;
     case Window::Consent: {
-        Form2 consent(&form);
+        Form2 consent(form.service().hostDisplay(), &form);
         dialogs.showModal(&consent);
         break;
     }
@@ -188,7 +189,8 @@ private slots:
         QFETCH(QString, caption);
         ScriptedDialogs dialogs;
         DeviceNameGuard device(QStringLiteral("00:1A:2B:3C:4D:5E"));
-        Form1 form;
+        ServiceClient client;
+        Form1 form(client);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
 
@@ -203,7 +205,8 @@ private slots:
     void mainWindowHasAFixedBorderAndOpensCentred()
     {
         ScriptedDialogs dialogs;
-        Form1 form;
+        ServiceClient client;
+        Form1 form(client);
         form.show();
         QVERIFY(framed(&form));
 
@@ -237,7 +240,8 @@ private slots:
         QFETCH(Window, window);
         ScriptedDialogs dialogs;
         DeviceNameGuard device(QStringLiteral("00:1A:2B:3C:4D:5E"));
-        Form1 form;
+        ServiceClient client;
+        Form1 form(client);
         // Away from the screen's centre, so that centred on the owner is not centred on the
         // screen by chance, yet far enough in that a wider window is not pushed back on screen.
         form.move(180, 140);

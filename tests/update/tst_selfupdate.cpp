@@ -178,6 +178,13 @@ struct Recorder
     }
 };
 
+// The check as the window runs it, with a client of the service the environment names now.
+UpdateOutcome runCheck(const UpdateSite& site, const UpdateHooks& hooks)
+{
+    ServiceClient service;
+    return RunUpdateCheck(service, site, hooks);
+}
+
 class ServiceUrlGuard
 {
 public:
@@ -278,7 +285,7 @@ private slots:
         if (!metBefore.isEmpty())
             r.memory[metBefore] = serverTime;
         const UpdateOutcome outcome =
-            RunUpdateCheck({native(folder.path()), "Q17-Tallyframe", kExe}, r.hooks());
+            runCheck({native(folder.path()), "Q17-Tallyframe", kExe}, r.hooks());
         QMap<QString, QString> kept;
         if (!metBefore.isEmpty())
             kept[metBefore] = serverTime;
@@ -454,8 +461,10 @@ private slots:
         else if (where == "https")
             address.replace("http://", "https://");
 
+        check.service = ServiceSettings::fromEnvironment();
         if (signing.isEmpty())
-            QCOMPARE(DownloadFile(address, target, running), qint16(expected ? 1 : 0));
+            QCOMPARE(DownloadFile(check.service, address, target, running),
+                     qint16(expected ? 1 : 0));
         else
             QCOMPARE(int(DownloadBuild(address, target, check)), verdict);
         QCOMPARE(readFile(target), expected ? bytes : QByteArray("earlier"));
@@ -575,8 +584,8 @@ private slots:
 
         Recorder r;
         const QByteArray key = withKey ? QByteArray(32, 'k') : QByteArray();
-        const UpdateOutcome outcome = RunUpdateCheck(
-            {native(folder.path()), "Q17-Tallyframe", kExe, key, "1.0.0"}, r.hooks());
+        const UpdateOutcome outcome =
+            runCheck({native(folder.path()), "Q17-Tallyframe", kExe, key, "1.0.0"}, r.hooks());
         QCOMPARE(r.prompts.value(1), QString(UpdateText::CheckFailed));
         QCOMPARE(r.prompts.last(), lastPrompt.isEmpty()
                                        ? "Sekarang: " + localText() + " | Baru: Error: 404"
@@ -622,7 +631,7 @@ private slots:
         ServiceUrlGuard noService(QStringLiteral("http://127.0.0.1:1"));
         Recorder r;
         const UpdateOutcome outcome =
-            RunUpdateCheck({native(folder.path()), "Q17-Tallyframe-NEW", kExe}, r.hooks(5000));
+            runCheck({native(folder.path()), "Q17-Tallyframe-NEW", kExe}, r.hooks(5000));
         old.kill();
         old.waitForFinished();
 
@@ -653,8 +662,7 @@ private slots:
         writeFile(folder.filePath(exe("Q17-Tallyframe-NEW")), buildBytes(kRunningSize + 10));
         Recorder r;
         r.startSucceeds = false;
-        const UpdateOutcome outcome =
-            RunUpdateCheck({native(folder.path()), runningAs, kExe}, r.hooks());
+        const UpdateOutcome outcome = runCheck({native(folder.path()), runningAs, kExe}, r.hooks());
         QCOMPARE(r.started.size(), 1);
         QCOMPARE(r.ended, 0);
         QCOMPARE(int(outcome), int(UpdateOutcome::Continued));
@@ -683,7 +691,7 @@ private slots:
         QVERIFY(QDir().mkpath(folder.filePath(exe("Q17-Tallyframe") + "/inside")));
         Recorder r;
         const UpdateOutcome outcome =
-            RunUpdateCheck({native(folder.path()), "Q17-Tallyframe-NEW", kExe}, r.hooks(300));
+            runCheck({native(folder.path()), "Q17-Tallyframe-NEW", kExe}, r.hooks(300));
         QCOMPARE(int(outcome), int(UpdateOutcome::Continued));
         QVERIFY2(r.prompts.last().startsWith("Gagal mengganti " +
                                              native(folder.filePath(exe("Q17-Tallyframe")))),
@@ -700,7 +708,7 @@ private slots:
         writeFile(folder.filePath(exe("Bundle1")), buildBytes(kRunningSize));
         writeFile(folder.filePath(exe("Bundle1-NEW")), buildBytes(kRunningSize));
         Recorder r;
-        QCOMPARE(int(RunUpdateCheck({native(folder.path()), "Bundle1", kExe}, r.hooks())),
+        QCOMPARE(int(runCheck({native(folder.path()), "Bundle1", kExe}, r.hooks())),
                  int(UpdateOutcome::Continued));
         QVERIFY(r.prompts.isEmpty());
         QVERIFY(r.started.isEmpty());
@@ -725,7 +733,9 @@ private slots:
         const QString caption = "Q17 Tallyframe - Versi " + ServiceConfig::versionText();
         const QString timeLine = "Sekarang: " + localText() + " | Baru: Error: 404";
 
-        Form1 form;
+        ServiceClient client;
+
+        Form1 form(client);
         // The counter lives as long as the process: find where it stands, then count.
         int ticks = 0;
         while (form.LblResponse->text() != timeLine && ticks < 6) {
