@@ -1,7 +1,7 @@
 // Addresses, form encoding, the response envelope, the look-ups and the account endpoints.
 #include "ServiceClient.h"
 
-#include "ServiceConfig.h"
+#include "BuildInfo.h"
 
 #include <QNetworkAccessManager>
 #include <QStringDecoder>
@@ -11,6 +11,15 @@
 #include <algorithm>
 
 namespace {
+
+// A host named at build time, or the environment's override: scheme, host, optional port.
+QString fromEnvOr(const char* name, const QString& fallback)
+{
+    QString value = qEnvironmentVariable(name).trimmed();
+    while (value.endsWith(QLatin1Char('/')))
+        value.chop(1);
+    return value.isEmpty() ? fallback : value;
+}
 
 // The characters outside Latin-1 that Windows-1252 has, at the values 0x80 to 0x9F.
 const struct
@@ -118,8 +127,9 @@ ServiceSettings ServiceSettings::fromEnvironment()
 {
     bool ok = false;
     const int timeoutMs = qEnvironmentVariableIntValue("TALLYFRAME_HTTP_TIMEOUT_MS", &ok);
-    return {ServiceConfig::serviceBaseUrl(), ok && timeoutMs > 0 ? timeoutMs : 30000,
-            ServiceConfig::webBaseUrl()};
+    return {fromEnvOr("TALLYFRAME_SERVICE_URL", QStringLiteral("https://" TALLYFRAME_SERVICE_HOST)),
+            ok && timeoutMs > 0 ? timeoutMs : 30000,
+            fromEnvOr("TALLYFRAME_WEB_URL", QStringLiteral("https://" TALLYFRAME_WEB_HOST))};
 }
 
 ServiceClient::ServiceClient(ServiceSettings settings) : m_settings(std::move(settings)) {}

@@ -1,33 +1,11 @@
-// Build-time hosts with environment overrides.
+// The build's version and comments.
 #include "ServiceConfig.h"
 
 #include "BuildInfo.h"
 
 #include <QStringList>
 
-namespace {
-
-QString fromEnvOr(const char* name, const QString& fallback)
-{
-    QString value = qEnvironmentVariable(name).trimmed();
-    while (value.endsWith(QLatin1Char('/')))
-        value.chop(1);
-    return value.isEmpty() ? fallback : value;
-}
-
-} // namespace
-
 namespace ServiceConfig {
-
-QString serviceBaseUrl()
-{
-    return fromEnvOr("TALLYFRAME_SERVICE_URL", QStringLiteral("https://" TALLYFRAME_SERVICE_HOST));
-}
-
-QString webBaseUrl()
-{
-    return fromEnvOr("TALLYFRAME_WEB_URL", QStringLiteral("https://" TALLYFRAME_WEB_HOST));
-}
 
 Version buildVersion()
 {
