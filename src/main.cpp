@@ -4,6 +4,7 @@
 #include "app/LoopMonitor.h"
 #include "app/SingleInstance.h"
 #include "service/ServiceClient.h"
+#include "ui/Dialogs.h"
 #include "ui/Form1.h"
 #include "ui/Form2.h"
 #include "update/SelfUpdate.h"
@@ -25,6 +26,7 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     // The window's thread talks to the service through this client; the courier makes its own.
     ServiceClient service;
+    WidgetDialogs dialogs;
     LoopMonitor::startIfRequested([&service] { return service.busy(); });
     SetUpApplication();
 
@@ -42,7 +44,7 @@ int main(int argc, char* argv[])
     AgentLog::install(AgentLog::dataFolder());
     RemoveUpdateLeftovers(site);
 
-    Form1& form = *new Form1(service); // lives until the process ends
+    Form1& form = *new Form1(service, dialogs); // lives until the process ends
     QObject::connect(&instance, &SingleInstance::wakeRequested, &form, [&form] {
         form.showNormal();
         form.raise();
@@ -51,7 +53,7 @@ int main(int argc, char* argv[])
     // A new machine hears what the agent will do before it does any of it; a run of the
     // update's hand-over is no new machine, whatever entry it finds.
     if (!handOver)
-        Form2::showAtFirstStart(service.hostDisplay(), &form);
+        Form2::showAtFirstStart(service.hostDisplay(), dialogs, &form);
     form.watchSessionEnd();
     form.Tampil();
     return app.exec();

@@ -12,7 +12,6 @@ Q_LOGGING_CATEGORY(lcApp, "tallyframe.app")
 Q_LOGGING_CATEGORY(lcStatus, "tallyframe.status", QtInfoMsg)
 
 namespace {
-std::function<void()> g_endApp;
 QString g_testFolder;
 QString g_testBaseName;
 } // namespace
@@ -20,18 +19,9 @@ QString g_testBaseName;
 void EndApp()
 {
     qCInfo(lcApp) << "EndApp";
-    if (g_endApp) {
-        g_endApp();
-        return;
-    }
     std::fflush(stdout);
     std::fflush(stderr);
     std::_Exit(0);
-}
-
-void setEndAppHandler(std::function<void()> handler)
-{
-    g_endApp = std::move(handler);
 }
 
 QString AppFolder()

@@ -10,9 +10,9 @@ Q_DECLARE_LOGGING_CATEGORY(lcApp)
 // The status line's texts, which the log file keeps.
 Q_DECLARE_LOGGING_CATEGORY(lcStatus)
 
-// Ends the process at once: no close handler, no orderly shutdown. Tests replace the ending.
+// Ends the process at once: no close handler, no orderly shutdown. The windows reach it through
+// their Dialogs, which tests replace.
 void EndApp();
-void setEndAppHandler(std::function<void()> handler);
 
 // The running executable's folder (no trailing separator) and its base name without extension.
 QString AppFolder();

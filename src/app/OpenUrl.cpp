@@ -7,22 +7,9 @@
 #include <QProcess>
 #include <QUrl>
 
-namespace {
-std::function<void(const QString&, int)> g_handler;
-}
-
-void setOpenUrlHandler(std::function<void(const QString&, int)> handler)
-{
-    g_handler = std::move(handler);
-}
-
-bool OpenUrl(const QString& target, int showMode)
+bool OpenUrl(const QString& target, [[maybe_unused]] int showMode)
 {
     qCInfo(lcApp).noquote() << "open:" << target;
-    if (g_handler) {
-        g_handler(target, showMode);
-        return true;
-    }
     bool opened = false;
     const QUrl url(target);
     const QString scheme = url.scheme().toLower();

@@ -1,6 +1,8 @@
-// The Dialogs seam and its widget implementation.
+// The desktop seam and its real implementation.
 #include "Dialogs.h"
 
+#include "app/AppControl.h"
+#include "app/OpenUrl.h"
 #include "service/Wait.h"
 
 #include <QApplication>
@@ -10,8 +12,6 @@
 #include <QMessageBox>
 
 namespace {
-
-Dialogs* g_installed = nullptr;
 
 class HideWatch : public QObject
 {
@@ -70,17 +70,6 @@ void showBox(QMessageBox& box)
 
 } // namespace
 
-Dialogs& Dialogs::instance()
-{
-    static WidgetDialogs real;
-    return g_installed ? *g_installed : real;
-}
-
-void Dialogs::install(Dialogs* dialogs)
-{
-    g_installed = dialogs;
-}
-
 void WidgetDialogs::messageBox(const QString& text, int style, const QString& title)
 {
     QMessageBox box(iconFor(style), titleOr(title), text, QMessageBox::Ok, owner());
@@ -117,6 +106,16 @@ void WidgetDialogs::showModal(QWidget* window)
     window->show();
     if (window->isVisible())
         WaitFor(new HideWatch(window), &QObject::destroyed, QEventLoop::AllEvents);
+}
+
+bool WidgetDialogs::openUrl(const QString& target, int showMode)
+{
+    return OpenUrl(target, showMode);
+}
+
+void WidgetDialogs::endApp()
+{
+    EndApp();
 }
 
 void SetUpWindow(QDialog* window, const QString& title)

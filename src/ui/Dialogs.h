@@ -1,5 +1,6 @@
-// Every message box, input box and modal window of the agent goes through here, so that tests
-// can answer them without a real modal loop.
+// Everything the agent's windows do on the user's desktop beyond drawing themselves: every
+// message box, input box and modal window, opening an address or a program, and ending the
+// process. The windows are given one; tests give them one that answers and records instead.
 #pragma once
 
 #include <QString>
@@ -29,13 +30,13 @@ public:
                              const QString& defaultText = {}) = 0;
     // Shows a window modally and returns when it is hidden or closed.
     virtual void showModal(QWidget* window) = 0;
-
-    static Dialogs& instance();
-    // Replaces the implementation (tests); nullptr restores the real one. Not owned.
-    static void install(Dialogs* dialogs);
+    // Hands an address or a file to the system (OpenUrl); true when the system took it.
+    virtual bool openUrl(const QString& target, int showMode) = 0;
+    // Ends the process at once (EndApp).
+    virtual void endApp() = 0;
 };
 
-// The real boxes: QMessageBox and QInputDialog.
+// The real desktop: QMessageBox, QInputDialog, the system's handlers, the process's end.
 class WidgetDialogs : public Dialogs
 {
 public:
@@ -44,6 +45,8 @@ public:
     QString inputBox(const QString& prompt, const QString& title,
                      const QString& defaultText) override;
     void showModal(QWidget* window) override;
+    bool openUrl(const QString& target, int showMode) override;
+    void endApp() override;
 };
 
 // The look of the agent's own windows: a title bar with only the close box, Tahoma throughout.

@@ -59,7 +59,8 @@ QLabel* makeLabel(QWidget* parent, const QString& text, const QRect& geometry)
 
 } // namespace
 
-Form1::Form1(ServiceClient& service, QWidget* parent) : QMainWindow(parent), m_service(service)
+Form1::Form1(ServiceClient& service, Dialogs& dialogs, QWidget* parent)
+    : QMainWindow(parent), m_service(service), m_dialogs(dialogs)
 {
     // A fixed single border: minimize, no maximize, no resizing.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -391,8 +392,8 @@ Form1::TampilOutcome Form1::tampilOnce()
                 ImgRegister->setCursor(Label4->cursor());
                 p.DbConnection.reset();
             } else if (p.ConnectionString.contains(QLatin1String("APIKey"), Qt::CaseInsensitive)) {
-                Dialogs::instance().messageBox(p.ConnectionString, Dialogs::Critical,
-                                               QStringLiteral("Error!"));
+                m_dialogs.messageBox(p.ConnectionString, Dialogs::Critical,
+                                     QStringLiteral("Error!"));
                 p.DbConnection.reset();
             } else {
                 ImgRegister->hide();

@@ -15,6 +15,7 @@ class QLabel;
 class QMenu;
 class QPlainTextEdit;
 class QTimer;
+class Dialogs;
 class FrmAkun;
 class ServiceClient;
 class TrayIcon;
@@ -24,8 +25,9 @@ class Form1 : public QMainWindow
     Q_OBJECT
 
 public:
-    // The window and every window it opens call the service through `service`.
-    explicit Form1(ServiceClient& service, QWidget* parent = nullptr);
+    // The window and every window it opens call the service through `service` and reach the
+    // desktop (boxes, addresses, the process's end) through `dialogs`.
+    Form1(ServiceClient& service, Dialogs& dialogs, QWidget* parent = nullptr);
     ~Form1() override;
 
     // Start-up and reload: loads the profile, shows or hides the window, opens the database and
@@ -42,6 +44,7 @@ public:
     // Runs a request text on the courier's thread, as a tick does.
     void AutoKirimJSON(const QString& hsl);
     ServiceClient& service() const { return m_service; }
+    Dialogs& dialogs() const { return m_dialogs; }
     // The report loop this window shows.
     ReportCourier* courier() const { return m_courier; }
     // Orderly exit.
@@ -164,6 +167,7 @@ private:
     ReportCourier::Profile courierProfile() const;
 
     ServiceClient& m_service;
+    Dialogs& m_dialogs;
     // TxtRs's text exactly as set: the box itself shows CR LF as plain line breaks.
     QString m_txtRsText;
     QTimer* m_startupRetry = nullptr;

@@ -1,7 +1,6 @@
 // Menu commands, web links and the account entry points of the main window.
 #include "Form1.h"
 
-#include "app/OpenUrl.h"
 #include "app/ProfileState.h"
 #include "service/DeviceIdentity.h"
 #include "service/ServiceClient.h"
@@ -40,12 +39,12 @@ bool copyToClipboard(const QString& text)
 }
 
 // Copies and tells the user; a copy that did not take says so instead of claiming success.
-void copyAndTell(const QString& text, const QString& message)
+void copyAndTell(Dialogs& dialogs, const QString& text, const QString& message)
 {
     if (copyToClipboard(text))
-        Dialogs::instance().messageBox(message, Dialogs::NoIcon);
+        dialogs.messageBox(message, Dialogs::NoIcon);
     else
-        Dialogs::instance().messageBox(
+        dialogs.messageBox(
             QStringLiteral("Clipboard tidak dapat dipakai saat ini, teks belum tersalin. "
                            "Silakan coba lagi."),
             Dialogs::Critical);
@@ -55,49 +54,49 @@ void copyAndTell(const QString& text, const QString& message)
 
 void Form1::mnuAPIKey_Click()
 {
-    copyAndTell(ProfileState::instance().ApiKey,
+    copyAndTell(m_dialogs, ProfileState::instance().ApiKey,
                 QStringLiteral("APIKey sudah tersimpan di clipboard"));
 }
 
 void Form1::mnuUserName_Click()
 {
-    copyAndTell(ProfileState::instance().CompanyName,
+    copyAndTell(m_dialogs, ProfileState::instance().CompanyName,
                 QStringLiteral("Company Name sudah tersimpan di clipboard"));
 }
 
 void Form1::mnuKlikUntukCopy_Click()
 {
     const ProfileState& p = ProfileState::instance();
-    copyAndTell(p.CompanyName + QStringLiteral("\r\n") + p.ApiKey,
+    copyAndTell(m_dialogs, p.CompanyName + QStringLiteral("\r\n") + p.ApiKey,
                 QStringLiteral("Company Name dan APIKey sudah tersimpan di clipboard"));
 }
 
 void Form1::Label4_Click()
 {
-    copyAndTell(ProfileState::instance().ApiKey,
+    copyAndTell(m_dialogs, ProfileState::instance().ApiKey,
                 QStringLiteral("APIKey sudah ada di clipboard. Silakan paste di halaman login"));
     // The address shown is the address opened: read at the moment of the click.
-    OpenUrl(Label4->text(), kShowNormal);
+    m_dialogs.openUrl(Label4->text(), kShowNormal);
 }
 
 void Form1::Label6_Click()
 {
-    OpenUrl(Label6->text(), kShowNormal);
+    m_dialogs.openUrl(Label6->text(), kShowNormal);
 }
 
 void Form1::mnuOnTheWeb_Click()
 {
-    OpenUrl(m_service.settings().webUrl, kShowNormal);
+    m_dialogs.openUrl(m_service.settings().webUrl, kShowNormal);
 }
 
 void Form1::mnuMeetUs_Click()
 {
-    OpenUrl(m_service.settings().webUrl + QStringLiteral("/developers"), kShowNormal);
+    m_dialogs.openUrl(m_service.settings().webUrl + QStringLiteral("/developers"), kShowNormal);
 }
 
 void Form1::mnuTechSupport_Click()
 {
-    OpenUrl(m_service.settings().webUrl + QStringLiteral("/techsupport"), kShowNormal);
+    m_dialogs.openUrl(m_service.settings().webUrl + QStringLiteral("/techsupport"), kShowNormal);
 }
 
 void Form1::mnuDeviceInfo_Click()
@@ -110,7 +109,7 @@ void Form1::mnuDeviceInfo_Click()
                        "perlindungan sekuritas anda. Dengan Mac Address, mesin ini dapat dikenali "
                        "oleh sistem sehingga sistem kami dapat menentukan perangkat mana yang "
                        "berhak memberikan akses ke server kami.");
-    Dialogs::instance().messageBox(text, Dialogs::Information, QStringLiteral("Device Info"));
+    m_dialogs.messageBox(text, Dialogs::Information, QStringLiteral("Device Info"));
 }
 
 void Form1::mnuRegistrasi_Click()
@@ -126,7 +125,7 @@ void Form1::mnuPerbarui_Click()
 FrmAkun& Form1::accountWindow()
 {
     if (!m_account) {
-        m_account = new FrmAkun(m_service, this);
+        m_account = new FrmAkun(m_service, m_dialogs, this);
         connect(m_account, &FrmAkun::saved, this, &Form1::Tampil);
     }
     return *m_account;
@@ -139,15 +138,15 @@ void Form1::mnuKoneksi_Click()
         open->activateWindow();
         return;
     }
-    FrmConn window(m_service, this); // opens centred on the main window
+    FrmConn window(m_service, m_dialogs, this); // opens centred on the main window
     connect(&window, &FrmConn::saved, this, &Form1::Tampil);
     if (window.Form_Load())
-        Dialogs::instance().showModal(&window);
+        m_dialogs.showModal(&window);
 }
 
 void Form1::mnuTtg_Click()
 {
     FrmTtg window(this);
     window.Form_Load();
-    Dialogs::instance().showModal(&window);
+    m_dialogs.showModal(&window);
 }

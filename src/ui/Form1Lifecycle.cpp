@@ -55,7 +55,8 @@ void Form1::Image1_DblClick()
 void Form1::mnuStartupOpt_Click(int index)
 {
     tickStartupOption(qint16(index));
-    const std::optional<bool> stored = FrmConn::SendEdit(m_service, {}, QString::number(index));
+    const std::optional<bool> stored =
+        FrmConn::SendEdit(m_service, m_dialogs, {}, QString::number(index));
     // Without an answer the choice is not stored on the service: the ticks go back to the mode
     // it holds.
     if (!stored)
@@ -73,7 +74,7 @@ void Form1::Label7_MouseUp(Qt::MouseButton button)
 {
     if (button != Qt::RightButton)
         return;
-    Dialogs& dialogs = Dialogs::instance();
+    Dialogs& dialogs = m_dialogs;
     if (!dialogs.askYesNo(QStringLiteral("Ya. Ini tombol yang anda temukan untuk uninstall "
                                          "Aplikasi? Sungguh anda akan melanjutkannya?"),
                           Dialogs::NoIcon, QStringLiteral("Uninstall Aplikasi")))
@@ -91,7 +92,7 @@ void Form1::Label7_MouseUp(Qt::MouseButton button)
                                       "jalankan lagi aplikasi jika anda ingin melakukan "
                                       "instalasi ulang."),
                        Dialogs::Information, QStringLiteral("Q17 says goodbye to you..."));
-    EndApp();
+    m_dialogs.endApp();
 }
 
 void Form1::ShutDown()
@@ -116,7 +117,7 @@ void Form1::ShutDown()
 void Form1::TmrExit_Timer()
 {
     TmrExit->stop();
-    EndApp();
+    m_dialogs.endApp();
 }
 
 void Form1::watchSessionEnd()

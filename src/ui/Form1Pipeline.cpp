@@ -55,12 +55,13 @@ void Form1::connectCourier()
         setTxtRs(text);
         courier->answer();
     });
-    connect(courier, &ReportCourier::message, this, [courier](const QString& text, int style) {
-        Dialogs::instance().messageBox(text, style);
-        courier->answer();
-    });
-    connect(courier, &ReportCourier::question, this, [courier](const QString& prompt) {
-        courier->answer(Dialogs::instance().inputBox(prompt));
+    connect(courier, &ReportCourier::message, this,
+            [this, courier](const QString& text, int style) {
+                m_dialogs.messageBox(text, style);
+                courier->answer();
+            });
+    connect(courier, &ReportCourier::question, this, [this, courier](const QString& prompt) {
+        courier->answer(m_dialogs.inputBox(prompt));
     });
     // The start-up's connection is released on its own thread before the run opens another.
     connect(courier, &ReportCourier::runStarts, this,
@@ -77,8 +78,7 @@ void Form1::TxtRs_Change()
     // The text as set, CR LF included (the widget keeps paragraphs, not line ends).
     const QString text = txtRs();
     if (Check1->isChecked() && text.contains(QLatin1String("error"), Qt::CaseInsensitive))
-        Dialogs::instance().messageBox(TextBoxView(text), Dialogs::Information,
-                                       QStringLiteral("Stop Error"));
+        m_dialogs.messageBox(TextBoxView(text), Dialogs::Information, QStringLiteral("Stop Error"));
     if (text.contains(QLatin1String("nothing"), Qt::CaseInsensitive)) {
         const QWidget* client = centralWidget();
         // 30 twips above the middle: 2 pixels.
@@ -112,7 +112,7 @@ void Form1::LblResponse_Change()
 
 void Form1::LblResponse_Click()
 {
-    Dialogs& dialogs = Dialogs::instance();
+    Dialogs& dialogs = m_dialogs;
     switch (RemedyForResponseLabel(LblResponse->text())) {
     case ResponseLabelRemedy::ApiKeyNotEditable:
         dialogs.messageBox(QStringLiteral("Edit APIKey is not avalilable in this version"),

@@ -3,10 +3,10 @@
 #include "Form1.h"
 
 #include "app/AppControl.h"
-#include "app/OpenUrl.h"
 #include "app/SettingsStore.h"
 #include "app/SingleInstance.h"
 #include "service/ServiceConfig.h"
+#include "ui/Dialogs.h"
 #include "update/SelfUpdate.h"
 #include "update/UpdateCheck.h"
 #include "update/UpdateSignature.h"
@@ -34,12 +34,12 @@ void Form1::CekUpdt()
                           ServiceConfig::versionText()};
     UpdateHooks hooks;
     hooks.prompt = [this](const QString& text) { Prompting(text); };
-    hooks.start = [](const QString& path) { return OpenUrl(path, 1); };
-    hooks.end = [] {
+    hooks.start = [this](const QString& path) { return m_dialogs.openUrl(path, 1); };
+    hooks.end = [this] {
         // The successor waits for this lock: hand it over before ending.
         if (SingleInstance* instance = SingleInstance::current())
             instance->release();
-        EndApp();
+        m_dialogs.endApp();
     };
     hooks.recall = [](const QString& key) {
         return SettingsStore::open()->value(updateKey(key)).toString();

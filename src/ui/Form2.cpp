@@ -28,7 +28,8 @@ QLabel* paragraph(QWidget* parent, const QString& text)
 
 } // namespace
 
-Form2::Form2(const QString& serviceHost, QWidget* owner) : QDialog(owner)
+Form2::Form2(const QString& serviceHost, Dialogs& dialogs, QWidget* owner)
+    : QDialog(owner), m_dialogs(dialogs)
 {
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
@@ -118,15 +119,15 @@ void Form2::Command1_Click()
 
 void Form2::Command2_Click()
 {
-    EndApp();
+    m_dialogs.endApp();
     // Only reached where the ending is replaced (tests): the window goes away all the same.
     reject();
 }
 
-void Form2::showAtFirstStart(const QString& serviceHost, QWidget* owner)
+void Form2::showAtFirstStart(const QString& serviceHost, Dialogs& dialogs, QWidget* owner)
 {
     if (AutoStartEntryExists())
         return;
-    Form2 consent(serviceHost, owner);
-    Dialogs::instance().showModal(&consent);
+    Form2 consent(serviceHost, dialogs, owner);
+    dialogs.showModal(&consent);
 }

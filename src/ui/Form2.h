@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+class Dialogs;
 class QLabel;
 class QPushButton;
 
@@ -13,11 +14,11 @@ class Form2 : public QDialog
 
 public:
     // Opens centred on its owner and takes the owner's icon; names the host the agent talks to.
-    explicit Form2(const QString& serviceHost, QWidget* owner = nullptr);
+    Form2(const QString& serviceHost, Dialogs& dialogs, QWidget* owner = nullptr);
 
     // At the first start on a machine, that is while no auto-start entry exists, the window is
     // shown (modally, through Dialogs) before anything else happens. "Batal" ends the program.
-    static void showAtFirstStart(const QString& serviceHost, QWidget* owner);
+    static void showAtFirstStart(const QString& serviceHost, Dialogs& dialogs, QWidget* owner);
 
     QLabel* Label6 = nullptr;
     QLabel* Label1 = nullptr;
@@ -31,4 +32,7 @@ public:
 
     void Command1_Click();
     void Command2_Click();
+
+private:
+    Dialogs& m_dialogs;
 };

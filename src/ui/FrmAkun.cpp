@@ -23,14 +23,13 @@ QString telpForBox(const QString& telp)
 }
 
 // Shows the answer and keeps the key and number it brings.
-AccountAnswer takeAnswer(const QString& response)
+AccountAnswer takeAnswer(Dialogs& dialogs, const QString& response)
 {
     const AccountAnswer answer = ReadAccountAnswer(response);
     ProfileState& p = ProfileState::instance();
     p.ApiKey = answer.apiKey.value_or(p.ApiKey);
     p.Telp = answer.telp.value_or(p.Telp);
-    Dialogs::instance().messageBox(answer.message,
-                                   answer.statusIsError ? Dialogs::Critical : Dialogs::NoIcon);
+    dialogs.messageBox(answer.message, answer.statusIsError ? Dialogs::Critical : Dialogs::NoIcon);
     return answer;
 }
 
@@ -43,7 +42,8 @@ QLabel* hintLabel(const QString& text, QWidget* parent)
 
 } // namespace
 
-FrmAkun::FrmAkun(ServiceClient& service, QWidget* owner) : QDialog(owner), m_service(service)
+FrmAkun::FrmAkun(ServiceClient& service, Dialogs& dialogs, QWidget* owner)
+    : QDialog(owner), m_service(service), m_dialogs(dialogs)
 {
     // The close box unloads the window; the next entry function loads a fresh one.
     setAttribute(Qt::WA_DeleteOnClose);
@@ -90,7 +90,7 @@ void FrmAkun::Register(const QString& companyName)
     TxtCompany->setText(companyName);
     TxtWA->setText(telpForBox(ProfileState::instance().Telp));
     Command1->setText(kRegister);
-    Dialogs::instance().showModal(this);
+    m_dialogs.showModal(this);
 }
 
 void FrmAkun::UpdtAccount()
@@ -101,7 +101,7 @@ void FrmAkun::UpdtAccount()
     TxtAPIKey->setText(p.ApiKey);
     Command1->setText(kPerbarui);
     if (!isVisible())
-        Dialogs::instance().showModal(this);
+        m_dialogs.showModal(this);
 }
 
 void FrmAkun::Command1_Click()
@@ -109,14 +109,13 @@ void FrmAkun::Command1_Click()
     const QString title = QStringLiteral("Registrasi");
     if (TxtCompany->text().isEmpty()) {
         TxtCompany->setFocus();
-        Dialogs::instance().messageBox(QStringLiteral("Nama Usaha harus diisi"),
-                                       Dialogs::Exclamation, title);
+        m_dialogs.messageBox(QStringLiteral("Nama Usaha harus diisi"), Dialogs::Exclamation, title);
         return;
     }
     if (TxtWA->text().isEmpty()) {
         TxtWA->setFocus();
-        Dialogs::instance().messageBox(QStringLiteral("Nomor WhatsApp harus diisi"),
-                                       Dialogs::Exclamation, title);
+        m_dialogs.messageBox(QStringLiteral("Nomor WhatsApp harus diisi"), Dialogs::Exclamation,
+                             title);
         return;
     }
 
@@ -127,21 +126,22 @@ void FrmAkun::Command1_Click()
         } else if (mode == kPerbarui) {
             sendUpdate();
         } else {
-            Dialogs::instance().messageBox(QStringLiteral("Perintah ") + mode +
-                                               QStringLiteral(" tidak dikenal!"),
-                                           Dialogs::Critical, QStringLiteral("Manajemen akun"));
+            m_dialogs.messageBox(QStringLiteral("Perintah ") + mode +
+                                     QStringLiteral(" tidak dikenal!"),
+                                 Dialogs::Critical, QStringLiteral("Manajemen akun"));
             hide();
         }
     } catch (const TransportError& e) {
         // No answer at all (no network, service down): nothing changed at the service, so the
         // window stays open with what the user typed and the request can simply be sent again.
-        Dialogs::instance().messageBox(e.description(), Dialogs::Critical, title);
+        m_dialogs.messageBox(e.description(), Dialogs::Critical, title);
     }
 }
 
 void FrmAkun::sendRegister()
 {
-    takeAnswer(m_service.RegisterCompany(TxtCompany->text(), {}, TxtWA->text(), GetDeviceName()));
+    takeAnswer(m_dialogs,
+               m_service.RegisterCompany(TxtCompany->text(), {}, TxtWA->text(), GetDeviceName()));
     // The reload runs while this window is still up; it reads the new account from the service.
     emit saved();
     hide();
@@ -150,8 +150,8 @@ void FrmAkun::sendRegister()
 void FrmAkun::sendUpdate()
 {
     ProfileState& p = ProfileState::instance();
-    const AccountAnswer answer =
-        takeAnswer(m_service.EditCompany(TxtAPIKey->text(), TxtCompany->text(), p.ConnectionString,
+    const AccountAnswer answer = takeAnswer(
+        m_dialogs, m_service.EditCompany(TxtAPIKey->text(), TxtCompany->text(), p.ConnectionString,
                                          TxtWA->text(), GetDeviceName(), QStringLiteral("0")));
     if (!answer.statusIsError)
         p.CompanyName = answer.companyName;

@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QString>
 
+class Dialogs;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -16,7 +17,7 @@ class FrmAkun : public QDialog
 
 public:
     // The owner centres the window, lends it its icon and reloads on `saved`.
-    explicit FrmAkun(ServiceClient& service, QWidget* owner);
+    FrmAkun(ServiceClient& service, Dialogs& dialogs, QWidget* owner);
 
     // Register mode, starting with the given company name; shows the window modally.
     void Register(const QString& companyName);
@@ -46,4 +47,5 @@ private:
     void sendUpdate();
 
     ServiceClient& m_service;
+    Dialogs& m_dialogs;
 };

@@ -29,7 +29,8 @@ const QString FrmConn::kTemplate =
     QStringLiteral("DRIVER={Engine};SERVER={IPAddress};DATABASE={NamaDatabase};UID={UserID};"
                    "PASSWORD={Password};PORT={Port}\r\n;OPTION=;STMT=;\r\n");
 
-FrmConn::FrmConn(ServiceClient& service, QWidget* parent) : QDialog(parent), m_service(service)
+FrmConn::FrmConn(ServiceClient& service, Dialogs& dialogs, QWidget* parent)
+    : QDialog(parent), m_service(service), m_dialogs(dialogs)
 {
     SetUpWindow(this, QStringLiteral("Koneksi Database"));
 
@@ -117,8 +118,8 @@ bool FrmConn::Form_Load()
     } catch (const TransportError& e) {
         // Without the service the string can neither be shown nor saved: say why, and do not
         // offer the template as if it were the stored string.
-        Dialogs::instance().messageBox(e.description(), Dialogs::Critical,
-                                       QStringLiteral("Koneksi Database"));
+        m_dialogs.messageBox(e.description(), Dialogs::Critical,
+                             QStringLiteral("Koneksi Database"));
         return false;
     }
 }
@@ -144,29 +145,26 @@ void FrmConn::Command2_Click()
         // A connection of its own, closed when this block ends; the profile's stays untouched.
         const OdbcConnection connection(connectionString(), kTestLoginTimeoutSeconds);
         if (connection.isOpen())
-            Dialogs::instance().messageBox(QStringLiteral("Connected!"), Dialogs::Information,
-                                           title);
+            m_dialogs.messageBox(QStringLiteral("Connected!"), Dialogs::Information, title);
         else
-            Dialogs::instance().messageBox(QStringLiteral("Unreachable!"), Dialogs::Critical,
-                                           title);
+            m_dialogs.messageBox(QStringLiteral("Unreachable!"), Dialogs::Critical, title);
     } catch (const DbError& e) {
-        Dialogs::instance().messageBox(e.description(), Dialogs::Critical,
-                                       QStringLiteral("Test Koneksi Error: ") +
-                                           QString::number(e.number()));
+        m_dialogs.messageBox(e.description(), Dialogs::Critical,
+                             QStringLiteral("Test Koneksi Error: ") + QString::number(e.number()));
     }
 }
 
 void FrmConn::Command1_Click()
 {
     // Without an answer, or refused, the window keeps the typed string for another try.
-    if (SendEdit(m_service, connectionString(), QStringLiteral("0")).value_or(false)) {
+    if (SendEdit(m_service, m_dialogs, connectionString(), QStringLiteral("0")).value_or(false)) {
         close();
         emit saved();
     }
 }
 
-std::optional<bool> FrmConn::SendEdit(ServiceClient& service, const QString& connStr,
-                                      const QString& appHide)
+std::optional<bool> FrmConn::SendEdit(ServiceClient& service, Dialogs& dialogs,
+                                      const QString& connStr, const QString& appHide)
 {
     const QString title = QStringLiteral("Edit ConnectionString");
     ProfileState& p = ProfileState::instance();
@@ -175,11 +173,11 @@ std::optional<bool> FrmConn::SendEdit(ServiceClient& service, const QString& con
         answer = ReadAccountAnswer(
             service.EditCompany(p.ApiKey, {}, connStr, {}, GetDeviceName(), appHide));
     } catch (const TransportError& e) {
-        Dialogs::instance().messageBox(e.description(), Dialogs::Critical, title);
+        dialogs.messageBox(e.description(), Dialogs::Critical, title);
         return std::nullopt;
     }
     p.ApiKey = answer.apiKey.value_or(p.ApiKey);
-    Dialogs::instance().messageBox(answer.message,
-                                   answer.saysError ? Dialogs::Critical : Dialogs::NoIcon, title);
+    dialogs.messageBox(answer.message, answer.saysError ? Dialogs::Critical : Dialogs::NoIcon,
+                       title);
     return answer.saysSuccess;
 }

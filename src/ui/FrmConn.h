@@ -7,6 +7,7 @@
 
 #include <optional>
 
+class Dialogs;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -29,7 +30,7 @@ public:
     // hold the window for minutes.
     static constexpr int kTestLoginTimeoutSeconds = 15;
 
-    explicit FrmConn(ServiceClient& service, QWidget* parent = nullptr);
+    FrmConn(ServiceClient& service, Dialogs& dialogs, QWidget* parent = nullptr);
 
     // Fills the text box from the service. False (after telling the user) when the service
     // could not be reached at all.
@@ -45,8 +46,8 @@ public:
     // Sends a connection string and the start-up mode (either may be empty) to the service and
     // shows its answer. No value when no answer came (the user is told why), else whether the
     // service took them.
-    static std::optional<bool> SendEdit(ServiceClient& service, const QString& connStr,
-                                        const QString& appHide);
+    static std::optional<bool> SendEdit(ServiceClient& service, Dialogs& dialogs,
+                                        const QString& connStr, const QString& appHide);
 
     // The owner's guard is kept on this PC the moment it is changed; "Simpan" sends only the
     // connection string, and nothing of the guard ever goes to the service.
@@ -69,4 +70,5 @@ signals:
 
 private:
     ServiceClient& m_service;
+    Dialogs& m_dialogs;
 };

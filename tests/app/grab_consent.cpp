@@ -1,6 +1,8 @@
 // Renders the consent window to a PNG file the way Qt paints it (docs/screenshots/consent.png).
 //
 //   tallyframe_grab_consent <output file>
+#include "service/ServiceClient.h"
+#include "ui/Dialogs.h"
 #include "ui/Form1.h"
 #include "ui/Form2.h"
 
@@ -17,9 +19,10 @@ int main(int argc, char* argv[])
         return 2;
     }
     QApplication::setApplicationDisplayName(QStringLiteral("Q17 Tallyframe"));
+    WidgetDialogs dialogs;
     ServiceClient client;
-    Form1 owner(client);
-    Form2 consent(client.hostDisplay(), &owner);
+    Form1 owner(client, dialogs);
+    Form2 consent(client.hostDisplay(), dialogs, &owner);
     consent.show();
     for (int i = 0; i < 5; ++i)
         QApplication::processEvents();

@@ -73,8 +73,9 @@ private slots:
         QTemporaryDir dir;
         AgentLog::install(dir.path());
         QCOMPARE(AgentLog::filePath(), dir.filePath("Q17-Tallyframe.log"));
+        ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client);
+        Form1 form(client, dialogs);
         form.Prompting("Menghubungkan...");
         qCInfo(lcApp) << "EndApp";
         std::unique_ptr<QThread> worker(

@@ -44,7 +44,6 @@ class TestLifecycle : public QObject
 
 private:
     QTemporaryDir m_dir;
-    int m_endApps = 0;
 
     // The auto-start entry of the platform: the Run value on Windows, the XDG file elsewhere.
 #ifdef Q_OS_WIN
@@ -128,20 +127,14 @@ private slots:
         qputenv("XDG_CONFIG_HOME", m_dir.filePath("config").toUtf8());
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                            m_dir.filePath("settings"));
-        setEndAppHandler([this] { ++m_endApps; });
     }
     void init()
     {
         g_statuses.clear();
-        m_endApps = 0;
         ProfileState::instance().reset();
         setExeIdentityForTesting(kAppFolder, "Q17-Tallyframe");
         removeEntries();
         SettingsStore::open()->clear();
-    }
-    void cleanupTestCase()
-    {
-        setEndAppHandler({});
     }
 
     // --- start-up option -------------------------------------------------------------------
@@ -164,7 +157,7 @@ private slots:
             service.store().createCompany("Toko Startup", kDevice, "0812", {}, stored);
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client);
+        Form1 form(client, dialogs);
         ProfileState::instance().ApiKey = company.apiKey;
         ProfileState::instance().AppHide = qint16(stored);
         form.mnuStartupOpt[stored]->setChecked(true);
@@ -199,7 +192,7 @@ private slots:
         QVERIFY(service.server().setFaults(faults));
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client);
+        Form1 form(client, dialogs);
         ProfileState::instance().ApiKey = company.apiKey;
         form.mnuStartupOpt[0]->setChecked(true);
 
@@ -211,7 +204,7 @@ private slots:
         checkStartupTicks(form, 1); // although the service did not store it
         QCOMPARE(service.store().companyByDevice(kDevice)->appHide, 0);
         QVERIFY(!g_statuses.contains("Mencari informasi keamanan hubungan...")); // no reload
-        QCOMPARE(m_endApps, 0);
+        QCOMPARE(dialogs.endApps, 0);
     }
 
     void startupOptionAnswers_data()
@@ -250,7 +243,7 @@ private slots:
         DeviceNameGuard device(kDevice);
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client);
+        Form1 form(client, dialogs);
         ProfileState::instance().ApiKey = "old-key";
 
         form.mnuStartupOpt_Click(1);
@@ -276,7 +269,7 @@ private slots:
         qputenv("TALLYFRAME_SERVICE_URL", http.baseUrl().toUtf8());
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client);
+        Form1 form(client, dialogs);
         form.mnuStartupOpt[0]->setChecked(true); // the service holds "Show"
         form.mnuStartupOpt[1]->trigger();        // ticks itself, as a click on the menu does
         qunsetenv("TALLYFRAME_SERVICE_URL");
@@ -285,7 +278,7 @@ private slots:
         QCOMPARE(dialogs.last("message")->style, 16);
         // Nothing reached the service: the ticks show the mode it still holds.
         checkStartupTicks(form, 0);
-        QCOMPARE(m_endApps, 0);
+        QCOMPARE(dialogs.endApps, 0);
     }
 
     // --- orderly exit --------------------------------------------------------------------
@@ -294,7 +287,7 @@ private slots:
     {
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client);
+        Form1 form(client, dialogs);
         form.hide(); // as when running in the tray
         form.mnuExit_Click();
 
@@ -303,9 +296,9 @@ private slots:
         QVERIFY(form.isVisible());
         QVERIFY(form.TmrExit->isActive());
         QCOMPARE(form.TmrExit->interval(), 1000);
-        QCOMPARE(m_endApps, 0); // not at once
+        QCOMPARE(dialogs.endApps, 0); // not at once
         QVERIFY(dialogs.shown.isEmpty());
-        QTRY_COMPARE_WITH_TIMEOUT(m_endApps, 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(dialogs.endApps, 1, 5000);
         QVERIFY(!form.TmrExit->isActive());
     }
 
@@ -313,7 +306,7 @@ private slots:
     {
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client);
+        Form1 form(client, dialogs);
         form.show();
         QVERIFY(!form.close()); // refused: the window stays until the exit timer ends it
         QVERIFY(form.isVisible());
@@ -343,7 +336,7 @@ private slots:
             writeEntry(base, stale);
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client);
+        Form1 form(client, dialogs);
         form.ShutDown();
 
         const bool exists = entryExists(base);
@@ -361,7 +354,7 @@ private slots:
     {
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client);
+        Form1 form(client, dialogs);
         form.hide();
         form.watchSessionEnd();
         QVERIFY(QMetaObject::invokeMethod(qApp, "aboutToQuit", Qt::DirectConnection));
@@ -394,7 +387,7 @@ private slots:
         ScriptedDialogs dialogs;
         dialogs.yesNoAnswers = {yes};
         ServiceClient client;
-        Form1 form(client);
+        Form1 form(client, dialogs);
         form.Label7_MouseUp(Qt::MouseButton(button));
 
         QCOMPARE(dialogs.shown.size(), boxes);
@@ -408,7 +401,7 @@ private slots:
         }
         QVERIFY(entryExists());
         QCOMPARE(storeKeys(), QStringList{"Sekuritas/APIKey"});
-        QCOMPARE(m_endApps, 0);
+        QCOMPARE(dialogs.endApps, 0);
     }
 
     void uninstallClearsKeysAndEntryAndEnds_data()
@@ -437,7 +430,7 @@ private slots:
         ScriptedDialogs dialogs;
         dialogs.yesNoAnswers = {true};
         ServiceClient client;
-        Form1 form(client);
+        Form1 form(client, dialogs);
         form.Label7_MouseUp(Qt::RightButton);
 
         QCOMPARE(dialogs.shown.size(), 4);
@@ -454,7 +447,7 @@ private slots:
         QCOMPARE(storeKeys(), QStringList{"Aplikasi/Lain"});
         QVERIFY(!entryExists());
         QVERIFY(!AutoStartEntryExists());
-        QCOMPARE(m_endApps, 1);
+        QCOMPARE(dialogs.endApps, 1);
         QVERIFY(!form.TmrExit->isActive()); // the orderly exit is not run
     }
 
@@ -463,9 +456,10 @@ private slots:
     void consentWindowTexts()
     {
         qputenv("TALLYFRAME_SERVICE_URL", "http://127.0.0.1:8123");
+        ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 owner(client);
-        Form2 consent(client.hostDisplay(), &owner);
+        Form1 owner(client, dialogs);
+        Form2 consent(client.hostDisplay(), dialogs, &owner);
         qunsetenv("TALLYFRAME_SERVICE_URL");
         QCOMPARE(consent.windowTitle(), QString("Izin menjalankan aplikasi"));
         QCOMPARE(consent.windowIcon().cacheKey(), owner.windowIcon().cacheKey());
@@ -536,8 +530,8 @@ private slots:
             result = consent->result();
         };
         ServiceClient client;
-        Form1 form(client);
-        Form2::showAtFirstStart(client.hostDisplay(), &form);
+        Form1 form(client, dialogs);
+        Form2::showAtFirstStart(client.hostDisplay(), dialogs, &form);
 
         QCOMPARE(dialogs.shown.size(), shown ? 1 : 0);
         if (shown) {
@@ -546,7 +540,7 @@ private slots:
             QCOMPARE(result, click == "accept" ? int(QDialog::Accepted) : int(QDialog::Rejected));
         }
         QCOMPARE(entryExists(), entryAfter);
-        QCOMPARE(m_endApps, endApps);
+        QCOMPARE(dialogs.endApps, endApps);
     }
 };
 

@@ -265,7 +265,7 @@ void TestCourierLoop::init()
 
     m_client = ServiceClient();
 
-    m_form = std::make_unique<Form1>(m_client);
+    m_form = std::make_unique<Form1>(m_client, *m_dialogs);
     m_form->Label7->setText(kCompany);
     m_form->setTxtRs(QStringLiteral("Welcome ") + kCompany +
                      QStringLiteral("...\r\nNothing is impossible ^_^"));

@@ -499,7 +499,7 @@ void TestOwnerGuard::windowRunsUnderTheOwnersSettings()
     const QString device = QStringLiteral("00:1A:2B:3C:4D:5E");
     TestService service;
     const DeviceNameGuard deviceName(device);
-    const ScriptedDialogs dialogs;
+    ScriptedDialogs dialogs;
     const auto company = service.store().createCompany(QStringLiteral("Toko"), device, {},
                                                        sqliteConnectionString(m_sqlite));
     ProfileState& p = ProfileState::instance();
@@ -508,7 +508,7 @@ void TestOwnerGuard::windowRunsUnderTheOwnersSettings()
     p.ApiKey = company.apiKey;
     p.ConnectionString = company.connStr;
     ServiceClient client;
-    Form1 form(client);
+    Form1 form(client, dialogs);
     form.Label7->setText(company.name);
 
     const QList<QPair<QString, QString>> requests = {

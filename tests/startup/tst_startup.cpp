@@ -99,7 +99,7 @@ private slots:
             "Toko & Maju", "AA:BB:CC:00:00:01", "0812", sqliteConnectionString(salesDb()), 0);
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client);
+        Form1 form(client, dialogs);
         form.Tampil();
 
         QVERIFY2(inOrder(g_statuses,
@@ -132,7 +132,7 @@ private slots:
                                       sqliteConnectionString(salesDb()), 1);
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client);
+        Form1 form(client, dialogs);
         // The flag is read with the key from before the load: a first start sends none.
         form.Tampil();
         for (const QString& text : kLoadingTexts)
@@ -150,7 +150,7 @@ private slots:
         DeviceNameGuard device("AA:BB:CC:00:00:03");
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client);
+        Form1 form(client, dialogs);
         form.Tampil();
         const auto company = service.store().companyByDevice("AA:BB:CC:00:00:03");
         QVERIFY(company.has_value());
@@ -171,7 +171,7 @@ private slots:
         DeviceNameGuard device("AA:BB:CC:00:00:04");
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client);
+        Form1 form(client, dialogs);
         form.Tampil();
         const auto registrations = std::count_if(
             http.requestLines.cbegin(), http.requestLines.cend(),
@@ -221,7 +221,7 @@ private slots:
         DeviceNameGuard device("AA:BB:CC:00:00:05");
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client);
+        Form1 form(client, dialogs);
         form.Tampil();
         QVERIFY2(form.LblResponse->text().startsWith(label), qPrintable(form.LblResponse->text()));
         QCOMPARE(form.ImgRegister->isVisible(), registerPicture);
@@ -243,7 +243,7 @@ private slots:
                                       "DRIVER={No Such Driver};Database=x;", 0);
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client);
+        Form1 form(client, dialogs);
         form.Tampil();
         QVERIFY2(form.LblResponse->text().startsWith("[Err:-2147467259] "),
                  qPrintable(form.LblResponse->text()));
@@ -263,7 +263,7 @@ private slots:
         DeviceNameGuard device("AA:BB:CC:00:00:09");
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client);
+        Form1 form(client, dialogs);
         form.Tampil();
         QVERIFY2(form.LblResponse->text().startsWith("[Err:-2147467259] "),
                  qPrintable(form.LblResponse->text()));
@@ -298,7 +298,7 @@ private slots:
         DeviceNameGuard device("AA:BB:CC:00:00:0A");
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client);
+        Form1 form(client, dialogs);
         form.Tampil();
         QCOMPARE(form.Label7->text(), QString("Toko <b>Promo</b>"));
         QCOMPARE(form.Label7->textFormat(), Qt::PlainText);
@@ -340,7 +340,7 @@ private slots:
         DeviceNameGuard device("AA:BB:CC:00:00:0B");
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client);
+        Form1 form(client, dialogs);
         form.Tampil();
         const bool registered = std::any_of(
             http.requestLines.cbegin(), http.requestLines.cend(),
@@ -364,7 +364,7 @@ private slots:
             "DRIVER={SQLite3};\r\nDatabase=" + hostPath(path) + "\r\n;NoCreat=1;", 0);
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client);
+        Form1 form(client, dialogs);
         form.Tampil();
         QCOMPARE(form.LblResponse->text(), QString("Terhubung database."));
         // No stray database file named after the path plus a line break.
@@ -383,7 +383,7 @@ private slots:
         DeviceNameGuard device("AA:BB:CC:00:00:08");
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client);
+        Form1 form(client, dialogs);
         pointAt(client, QString::fromLatin1(deadUrl));
         form.Tampil();
         QVERIFY2(form.LblResponse->text().startsWith(

@@ -70,15 +70,6 @@ QString windowsPathOf(const QString& unixPath)
 
 } // namespace
 
-ScriptedDialogs::ScriptedDialogs()
-{
-    Dialogs::install(this);
-}
-ScriptedDialogs::~ScriptedDialogs()
-{
-    Dialogs::install(nullptr);
-}
-
 void ScriptedDialogs::messageBox(const QString& text, int style, const QString& title)
 {
     shown.append({QStringLiteral("message"), text, style, title, {}});
@@ -102,6 +93,17 @@ void ScriptedDialogs::showModal(QWidget* window)
     shown.append({QStringLiteral("modal"), window->windowTitle(), 0, {}, {}});
     if (onModal)
         onModal(window);
+}
+
+bool ScriptedDialogs::openUrl(const QString& target, int showMode)
+{
+    opened.append({target, showMode, shown.size()});
+    return openSucceeds;
+}
+
+void ScriptedDialogs::endApp()
+{
+    ++endApps;
 }
 
 QStringList ScriptedDialogs::messages() const

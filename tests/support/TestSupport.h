@@ -34,7 +34,8 @@ private:
 #endif
 #include "TallyStore.h"
 
-// Answers every box the agent shows and records what it showed. Installs itself for its life.
+// Answers every box the agent shows and records what it showed, what it opened and how often it
+// ended itself, instead of doing any of it.
 class ScriptedDialogs : public Dialogs
 {
 public:
@@ -47,16 +48,24 @@ public:
         QString defaultText;
     };
 
-    ScriptedDialogs();
-    ~ScriptedDialogs() override;
-
     void messageBox(const QString& text, int style, const QString& title) override;
     bool askYesNo(const QString& text, int style, const QString& title) override;
     QString inputBox(const QString& prompt, const QString& title,
                      const QString& defaultText) override;
     void showModal(QWidget* window) override;
+    bool openUrl(const QString& target, int showMode) override;
+    void endApp() override;
 
     QList<Shown> shown;
+    struct Opened
+    {
+        QString target;
+        int showMode = 0;
+        qsizetype boxesBefore = 0; // boxes shown by the time it was opened
+    };
+    QList<Opened> opened;
+    bool openSucceeds = true; // what openUrl() answers
+    int endApps = 0;
     QList<bool> yesNoAnswers; // taken in order; No when empty
     QStringList inputAnswers; // taken in order; cancel (empty text) when empty
     // Runs while a modal window "is shown": fill it in and click, as a user would.

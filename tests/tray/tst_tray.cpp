@@ -45,10 +45,8 @@ private slots:
     void initTestCase()
     {
         qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
-        setEndAppHandler([] {});
         setExeIdentityForTesting("/opt/q17", "Q17-Tallyframe");
     }
-    void cleanupTestCase() { setEndAppHandler({}); }
     void init() { ProfileState::instance().reset(); }
 
     void notifications_data()
@@ -67,8 +65,9 @@ private slots:
         QFETCH(int, reason);
         QFETCH(bool, windowShown);
         QFETCH(bool, menuShown);
+        ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client);
+        Form1 form(client, dialogs);
         form.hide(); // started in the tray
         TrayIcon tray(&form, form.mnuBantuan);
         tray.onActivated(QSystemTrayIcon::ActivationReason(reason));
@@ -89,8 +88,9 @@ private slots:
 
     void leftButtonBringsBackAMinimisedWindow()
     {
+        ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client);
+        Form1 form(client, dialogs);
         form.showMinimized();
         TrayIcon tray(&form, form.mnuBantuan);
         tray.onActivated(QSystemTrayIcon::Trigger);
@@ -105,8 +105,9 @@ private slots:
     {
         if (QSystemTrayIcon::isSystemTrayAvailable())
             QSKIP("this desktop has a notification area");
+        ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client);
+        Form1 form(client, dialogs);
         form.hide(); // a start in the tray hides the window before the icon is added
         form.AddTrayIcon(form.PicQ17);
         TrayIcon* tray = form.trayIcon();
@@ -128,7 +129,7 @@ private slots:
             QSKIP("no notification area on this platform");
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client);
+        Form1 form(client, dialogs);
         form.hide();
         form.AddTrayIcon(form.PicQ17);
         form.AddTrayIcon(form.PicQ17);
@@ -152,8 +153,9 @@ private slots:
 
     void panelDoubleClickTogglesStopError()
     {
+        ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client);
+        Form1 form(client, dialogs);
         QVERIFY(form.Check1->isHidden());
         doubleClick(form.Frame1);
         QVERIFY(!form.Check1->isHidden());
@@ -173,8 +175,9 @@ private slots:
     void doubleClickOnThePanelsChildrenLeavesStopError()
     {
         QFETCH(QString, child);
+        ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client);
+        Form1 form(client, dialogs);
         form.show();
         form.Frame1->show();
         const std::map<QString, QWidget*> children = {
@@ -194,7 +197,7 @@ private slots:
         setExeIdentityForTesting(QCoreApplication::applicationDirPath(), "tst_tray");
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client);
+        Form1 form(client, dialogs);
         doubleClick(form.Image1);
         qunsetenv("TALLYFRAME_SERVICE_URL");
         setExeIdentityForTesting("/opt/q17", "Q17-Tallyframe");

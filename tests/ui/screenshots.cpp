@@ -120,6 +120,12 @@ public:
         save(window, g_nextName);
         window->hide();
     }
+    bool openUrl(const QString& target, int) override
+    {
+        std::fprintf(stderr, "open: %s\n", qPrintable(target));
+        return true;
+    }
+    void endApp() override { std::fprintf(stderr, "end\n"); }
 };
 
 // A loopback port where nothing listens: the service is down.
@@ -152,14 +158,13 @@ int main(int argc, char* argv[])
         return 1;
     }
     CaptureDialogs dialogs;
-    Dialogs::install(&dialogs);
     qputenv("TALLYFRAME_DEVICE_NAME", "00:1A:2B:3C:4D:5E");
 
     {
         // A first start while the service cannot be reached: the window says why and when it
         // tries again.
         ServiceClient client;
-        Form1 failed(client); // its links show the build's service address
+        Form1 failed(client, dialogs); // its links show the build's service address
         client = ServiceClient({closedPort()});
         failed.Tampil();
         failed.startupRetryTimer()->stop();
@@ -174,7 +179,7 @@ int main(int argc, char* argv[])
 
     // The main window as it stands after a successful start: idle panel, connected.
     ServiceClient client;
-    Form1 main(client);
+    Form1 main(client, dialogs);
     main.setWindowTitle(QStringLiteral("Q17 Tallyframe - Versi ") + ServiceConfig::versionText());
     main.Label7->setText(profile.CompanyName);
     main.setTxtRs(QStringLiteral("Welcome ") + profile.CompanyName +
@@ -182,14 +187,14 @@ int main(int argc, char* argv[])
     main.Prompting(QStringLiteral("Terhubung database."));
     save(&main, QStringLiteral("main-window"));
 
-    auto* account = new FrmAkun(client, &main);
+    auto* account = new FrmAkun(client, dialogs, &main);
     g_nextName = QStringLiteral("account-register");
     account->Register(QStringLiteral("Anonymous"));
     g_nextName = QStringLiteral("account-update");
     account->UpdtAccount();
 
     {
-        FrmConn connection(client, &main);
+        FrmConn connection(client, dialogs, &main);
         connection.TxtConnStr->setPlainText(
             QStringLiteral("DRIVER={PostgreSQL Unicode};SERVER=192.168.1.10;DATABASE=penjualan;"
                            "UID=kasir;PASSWORD=rahasia;PORT=5432\r\n;OPTION=;STMT=;\r\n"));
@@ -197,7 +202,7 @@ int main(int argc, char* argv[])
     }
     {
         // A device the service holds no string for yet.
-        FrmConn connection(client, &main);
+        FrmConn connection(client, dialogs, &main);
         connection.TxtConnStr->setPlainText({});
         save(&connection, QStringLiteral("connection-empty"));
     }
@@ -216,10 +221,9 @@ int main(int argc, char* argv[])
                                QStringLiteral("Test Koneksi"));
 
     {
-        Form2 consent(client.hostDisplay(), &main);
+        Form2 consent(client.hostDisplay(), dialogs, &main);
         save(&consent, QStringLiteral("consent"));
     }
 
-    Dialogs::install(nullptr);
     return g_failures == 0 ? 0 : 1;
 }

@@ -142,7 +142,7 @@ private slots:
         m_device = std::make_unique<DeviceNameGuard>(kDevice);
         m_dialogs = std::make_unique<ScriptedDialogs>();
         m_client = ServiceClient();
-        m_form = std::make_unique<Form1>(m_client);
+        m_form = std::make_unique<Form1>(m_client, *m_dialogs);
     }
 
     void cleanup()

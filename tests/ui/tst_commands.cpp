@@ -39,13 +39,6 @@ enum class Command
     MnuTechSupport
 };
 
-struct Opening
-{
-    QString target;
-    int showMode = 0;
-    qsizetype boxesBefore = 0; // boxes shown by the time the address was opened
-};
-
 } // namespace
 
 Q_DECLARE_METATYPE(Command)
@@ -58,7 +51,6 @@ private:
     std::unique_ptr<ScriptedDialogs> m_dialogs;
     ServiceClient m_client; // the window's, of the service the test started
     std::unique_ptr<Form1> m_form;
-    QList<Opening> m_opened;
 
     void run(Command command)
     {
@@ -103,18 +95,13 @@ private slots:
         ProfileState::instance().reset();
         m_dialogs = std::make_unique<ScriptedDialogs>();
         m_client = ServiceClient();
-        m_form = std::make_unique<Form1>(m_client);
+        m_form = std::make_unique<Form1>(m_client, *m_dialogs);
         m_form->show();
         m_form->Frame1->show();
-        m_opened.clear();
-        setOpenUrlHandler([this](const QString& target, int showMode) {
-            m_opened.append({target, showMode, m_dialogs->shown.size()});
-        });
     }
 
     void cleanup()
     {
-        setOpenUrlHandler({});
         m_form.reset();
         m_dialogs.reset();
         ProfileState::instance().reset();
@@ -180,12 +167,12 @@ private slots:
         QCOMPARE(box->title, QString());
         if (opensQueryEditor) {
             // The page opens only once the box is dismissed, at the label's own address.
-            QCOMPARE(m_opened.size(), 1);
-            QCOMPARE(m_opened[0].target, m_form->Label4->text());
-            QCOMPARE(m_opened[0].showMode, 1);
-            QCOMPARE(m_opened[0].boxesBefore, 1);
+            QCOMPARE(m_dialogs->opened.size(), 1);
+            QCOMPARE(m_dialogs->opened[0].target, m_form->Label4->text());
+            QCOMPARE(m_dialogs->opened[0].showMode, 1);
+            QCOMPARE(m_dialogs->opened[0].boxesBefore, 1);
         } else {
-            QVERIFY(m_opened.isEmpty());
+            QVERIFY(m_dialogs->opened.isEmpty());
         }
     }
 
@@ -229,7 +216,7 @@ private slots:
         QVERIFY(!box->text.contains(QLatin1String("sudah")));
         QVERIFY(box->text.contains(QLatin1String("Clipboard")));
         QCOMPARE(box->style, 16);
-        QCOMPARE(m_opened.size(), opensQueryEditor ? 1 : 0);
+        QCOMPARE(m_dialogs->opened.size(), opensQueryEditor ? 1 : 0);
     }
 
     void webLinks_data()
@@ -255,9 +242,9 @@ private slots:
 
         run(command);
 
-        QCOMPARE(m_opened.size(), 1);
-        QTEST(m_opened[0].target, "target");
-        QCOMPARE(m_opened[0].showMode, 1);
+        QCOMPARE(m_dialogs->opened.size(), 1);
+        QTEST(m_dialogs->opened[0].target, "target");
+        QCOMPARE(m_dialogs->opened[0].showMode, 1);
         QVERIFY(m_dialogs->shown.isEmpty());
     }
 

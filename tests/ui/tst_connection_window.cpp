@@ -117,7 +117,7 @@ private slots:
         m_device = std::make_unique<DeviceNameGuard>(kDevice);
         m_dialogs = std::make_unique<ScriptedDialogs>();
         m_client = ServiceClient();
-        m_form = std::make_unique<Form1>(m_client);
+        m_form = std::make_unique<Form1>(m_client, *m_dialogs);
     }
 
     void cleanup()
@@ -131,7 +131,7 @@ private slots:
 
     void templateBeforeLoading()
     {
-        const FrmConn window(m_client);
+        const FrmConn window(m_client, *m_dialogs);
         const QString text = window.connectionString();
         QCOMPARE(text.size(), 122);
         QCOMPARE(text, QStringLiteral("DRIVER={Engine};SERVER={IPAddress};DATABASE={NamaDatabase};"

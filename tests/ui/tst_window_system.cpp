@@ -131,7 +131,7 @@ void openThrough(Window window, Form1& form, ScriptedDialogs& dialogs,
         form.mnuTtg->trigger();
         break;
     case Window::Consent: {
-        Form2 consent(form.service().hostDisplay(), &form);
+        Form2 consent(form.service().hostDisplay(), form.dialogs(), &form);
         dialogs.showModal(&consent);
         break;
     }
@@ -190,7 +190,7 @@ private slots:
         ScriptedDialogs dialogs;
         DeviceNameGuard device(QStringLiteral("00:1A:2B:3C:4D:5E"));
         ServiceClient client;
-        Form1 form(client);
+        Form1 form(client, dialogs);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
 
@@ -206,7 +206,7 @@ private slots:
     {
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client);
+        Form1 form(client, dialogs);
         form.show();
         QVERIFY(framed(&form));
 
@@ -241,7 +241,7 @@ private slots:
         ScriptedDialogs dialogs;
         DeviceNameGuard device(QStringLiteral("00:1A:2B:3C:4D:5E"));
         ServiceClient client;
-        Form1 form(client);
+        Form1 form(client, dialogs);
         // Away from the screen's centre, so that centred on the owner is not centred on the
         // screen by chance, yet far enough in that a wider window is not pushed back on screen.
         form.move(180, 140);

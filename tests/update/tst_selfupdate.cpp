@@ -724,18 +724,12 @@ private slots:
         QTemporaryDir folder;
         writeFile(folder.filePath(exe("Q17-Tallyframe")), buildBytes(kRunningSize), m_localTime);
         setExeIdentityForTesting(native(folder.path()), "Q17-Tallyframe");
-        QStringList opened;
-        int ended = 0;
-        setOpenUrlHandler([&](const QString& target, int mode) {
-            opened << target + "|" + QString::number(mode);
-        });
-        setEndAppHandler([&] { ++ended; });
         const QString caption = "Q17 Tallyframe - Versi " + ServiceConfig::versionText();
         const QString timeLine = "Sekarang: " + localText() + " | Baru: Error: 404";
 
         ServiceClient client;
 
-        Form1 form(client);
+        Form1 form(client, dialogs);
         // The counter lives as long as the process: find where it stands, then count.
         int ticks = 0;
         while (form.LblResponse->text() != timeLine && ticks < 6) {
@@ -755,8 +749,10 @@ private slots:
         writeFile(folder.filePath(exe("Q17-Tallyframe-NEW")), buildBytes(kRunningSize));
         form.setWindowTitle("before");
         form.Image1_DblClick();
-        QCOMPARE(opened, QStringList{native(folder.filePath(exe("Q17-Tallyframe-NEW"))) + "|1"});
-        QCOMPARE(ended, 1);
+        QCOMPARE(dialogs.opened.size(), 1);
+        QCOMPARE(dialogs.opened[0].target, native(folder.filePath(exe("Q17-Tallyframe-NEW"))));
+        QCOMPARE(dialogs.opened[0].showMode, 1);
+        QCOMPARE(dialogs.endApps, 1);
         QCOMPARE(form.windowTitle(), QStringLiteral("before"));
 
         // Bundle1 only sets the caption.
@@ -765,11 +761,9 @@ private slots:
         form.CekUpdt();
         QCOMPARE(form.LblResponse->text(), QStringLiteral("idle"));
         QCOMPARE(form.windowTitle(), caption);
-        QCOMPARE(opened.size(), 1);
+        QCOMPARE(dialogs.opened.size(), 1);
 
         setExeIdentityForTesting({}, {});
-        setOpenUrlHandler({});
-        setEndAppHandler({});
     }
 };
 
