@@ -7,8 +7,6 @@
 #include <QLoggingCategory>
 #include <QString>
 
-#include <exception>
-
 class QDateTime;
 
 Q_DECLARE_LOGGING_CATEGORY(lcUpdate)
