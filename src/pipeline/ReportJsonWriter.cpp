@@ -1,7 +1,11 @@
 // Escaping and layout of the report document.
 #include "ReportJsonWriter.h"
 
+#include <QBuffer>
 #include <QIODevice>
+
+#include <algorithm>
+#include <string_view>
 
 namespace {
 
@@ -13,48 +17,19 @@ constexpr qsizetype kMaxUnitBytes = 6;
 
 inline char* putEscapedAscii(char* out, char16_t c)
 {
-    switch (c) {
-    case u'"':
+    // The characters JSON escapes with one letter, and that letter.
+    static constexpr std::string_view kEscaped("\"\\\b\f\n\r\t"), kLetters("\"\\bfnrt");
+    if (const size_t at = kEscaped.find(char(c)); at != std::string_view::npos) {
         *out++ = '\\';
-        *out++ = '"';
-        return out;
-    case u'\\':
-        *out++ = '\\';
-        *out++ = '\\';
-        return out;
-    case u'\b':
-        *out++ = '\\';
-        *out++ = 'b';
-        return out;
-    case u'\f':
-        *out++ = '\\';
-        *out++ = 'f';
-        return out;
-    case u'\n':
-        *out++ = '\\';
-        *out++ = 'n';
-        return out;
-    case u'\r':
-        *out++ = '\\';
-        *out++ = 'r';
-        return out;
-    case u'\t':
-        *out++ = '\\';
-        *out++ = 't';
-        return out;
-    default:
-        if (c < 0x20) {
-            *out++ = '\\';
-            *out++ = 'u';
-            *out++ = '0';
-            *out++ = '0';
-            *out++ = kHex[c >> 4];
-            *out++ = kHex[c & 0xF];
-        } else {
-            *out++ = char(c);
-        }
-        return out;
+        *out++ = kLetters[at];
+    } else if (c < 0x20) {
+        out = std::copy_n("\\u00", 4, out);
+        *out++ = kHex[c >> 4];
+        *out++ = kHex[c & 0xF];
+    } else {
+        *out++ = char(c);
     }
+    return out;
 }
 
 inline char* putCodePoint(char* out, char32_t cp)
