@@ -101,27 +101,16 @@ JsonReportWriter::JsonReportWriter(ReportSink& sink) : m_sink(sink) {}
 
 QByteArray JsonReportWriter::quoted(QStringView text)
 {
-    QByteArray out;
-    out.reserve(text.size() * 3 + 2);
-    out += '"';
-    char buffer[kMaxUnitBytes];
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
-        char* end = buffer;
-        if (c < 0x80) {
-            end = putEscapedAscii(buffer, c);
-        } else if (isHigh(c) && i + 1 < text.size() && isLow(text[i + 1].unicode())) {
-            const char32_t cp = 0x10000 + ((char32_t(c) - 0xD800) << 10) +
-                                (char32_t(text[i + 1].unicode()) - 0xDC00);
-            end = putCodePoint(buffer, cp);
-            ++i;
-        } else {
-            end = putCodePoint(buffer, isHigh(c) || isLow(c) ? kReplacement : char32_t(c));
-        }
-        out.append(buffer, end - buffer);
-    }
-    out += '"';
-    return out;
+    // Through the value path itself, so that names, title and footer are escaped as values are.
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    ReportSink sink(&buffer, 256);
+    JsonReportWriter writer(sink);
+    sink.put('"');
+    writer.appendText(text);
+    writer.endValue();
+    sink.flush();
+    return buffer.data();
 }
 
 void JsonReportWriter::begin(const QString& title, const QString& fileName,
