@@ -60,6 +60,10 @@ inline bool isLow(char16_t c)
 {
     return c >= 0xDC00 && c <= 0xDFFF;
 }
+inline char32_t joined(char16_t high, char16_t low)
+{
+    return 0x10000 + ((char32_t(high) - 0xD800) << 10) + (char32_t(low) - 0xDC00);
+}
 
 } // namespace
 
@@ -154,9 +158,7 @@ void JsonReportWriter::appendUtf16(const char16_t* data, qsizetype size)
     if (m_pendingHigh && size > 0) {
         char* out = m_sink.reserve(kMaxUnitBytes);
         if (isLow(data[0])) {
-            const char32_t cp =
-                0x10000 + ((char32_t(m_pendingHigh) - 0xD800) << 10) + (char32_t(data[0]) - 0xDC00);
-            m_sink.commit(putCodePoint(out, cp) - out);
+            m_sink.commit(putCodePoint(out, joined(m_pendingHigh, data[0])) - out);
             i = 1;
         } else {
             m_sink.commit(putCodePoint(out, kReplacement) - out);
@@ -177,9 +179,7 @@ void JsonReportWriter::appendUtf16(const char16_t* data, qsizetype size)
                 out = putEscapedAscii(out, c);
             } else if (isHigh(c)) {
                 if (i + 1 < size && isLow(data[i + 1])) {
-                    const char32_t cp =
-                        0x10000 + ((char32_t(c) - 0xD800) << 10) + (char32_t(data[i + 1]) - 0xDC00);
-                    out = putCodePoint(out, cp);
+                    out = putCodePoint(out, joined(c, data[i + 1]));
                     ++i; // a pair at the end of a run may take its low half from the next
                 } else if (i + 1 == size) {
                     m_pendingHigh = c; // its partner may open the next piece
