@@ -294,20 +294,13 @@ void JsonReportWriter::appendUtf8(const char* data, qsizetype size)
             if (c >= 0x20 && c < 0x80 && c != '"' && c != '\\') {
                 *out++ = char(c);
                 ++i;
-                continue;
-            }
-            if (c < 0x80) {
+            } else if (c < 0x80) {
                 out = putEscapedAscii(out, c);
                 ++i;
-                continue;
-            }
-            const int length = sequenceLength(c);
-            if (length == 0) {
+            } else if (const int length = sequenceLength(c); length == 0) {
                 out = putCodePoint(out, kReplacement);
                 ++i;
-                continue;
-            }
-            if (i + length > size) {
+            } else if (i + length > size) {
                 // Cut at the end of the piece: keep what is there for the next piece, unless it
                 // is already wrong.
                 const int have = int(size - i);
@@ -319,18 +312,16 @@ void JsonReportWriter::appendUtf8(const char* data, qsizetype size)
                     out = putCodePoint(out, kReplacement);
                     i += brokenPrefix(bytes + i, have);
                 }
-                continue;
-            }
-            if (!wellFormed(bytes + i, length)) {
+            } else if (!wellFormed(bytes + i, length)) {
                 out = putCodePoint(out, kReplacement);
                 i += brokenPrefix(bytes + i, length);
-                continue;
+            } else {
+                // A sequence may reach past this run's end; the room reserved covers it (at most
+                // 3 more bytes against 6 per input byte).
+                std::memcpy(out, bytes + i, size_t(length));
+                out += length;
+                i += length;
             }
-            // A sequence may reach past this run's end; the room reserved covers it (at most
-            // 3 more bytes against 6 per input byte).
-            std::memcpy(out, bytes + i, size_t(length));
-            out += length;
-            i += length;
         }
         m_sink.commit(out - start);
     }
