@@ -10,6 +10,8 @@
 #include <QLockFile>
 #include <QThread>
 
+#include <utility>
+
 namespace {
 
 SingleInstance* g_current = nullptr;
@@ -99,11 +101,6 @@ bool SingleInstance::wakeRunning(int waitMs)
 
 void SingleInstance::release()
 {
-    if (m_server) {
-        m_server->close();
-        delete m_server;
-        m_server = nullptr;
-    }
-    if (m_lock && m_lock->isLocked())
-        m_lock->unlock();
+    delete std::exchange(m_server, nullptr); // which stops its listening
+    m_lock->unlock();
 }
