@@ -175,10 +175,6 @@ bool IsPlausibleBuild(const QString& candidate, const QString& reference)
 
 bool UpdateTickCounter::tick()
 {
-    ++m_count;
-    if (m_count > 5) {
-        m_count = 0;
-        return true;
-    }
-    return false;
+    m_count = qint16((m_count + 1) % 6);
+    return m_count == 0;
 }
