@@ -329,14 +329,11 @@ void JsonReportWriter::appendUtf8(const char* data, qsizetype size)
 
 void JsonReportWriter::flushPendingSurrogate()
 {
-    if (m_pendingUtf8Size) {
+    if (m_pendingUtf8Size)
         m_sink.write(kReplacementUtf8, 3);
-        m_pendingUtf8Size = 0;
-    }
-    if (!m_pendingHigh)
-        return;
-    char* out = m_sink.reserve(kMaxUnitBytes);
-    m_sink.commit(putCodePoint(out, kReplacement) - out);
+    if (m_pendingHigh)
+        m_sink.write(kReplacementUtf8, 3);
+    m_pendingUtf8Size = 0;
     m_pendingHigh = 0;
 }
 
