@@ -165,12 +165,10 @@ bool IsStartableBuild(const QString& candidate)
 bool IsPlausibleBuild(const QString& candidate, const QString& reference)
 {
     QFile file(candidate);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
     const QFileInfo referenceInfo(reference);
-    if (!referenceInfo.exists() || !QFileInfo(candidate).isExecutable())
-        return false;
-    return IsPlausibleBuild(file.read(4), file.size(), referenceInfo.size());
+    return file.open(QIODevice::ReadOnly) && referenceInfo.exists() &&
+           QFileInfo(candidate).isExecutable() &&
+           IsPlausibleBuild(file.read(4), file.size(), referenceInfo.size());
 }
 
 bool UpdateTickCounter::tick()
