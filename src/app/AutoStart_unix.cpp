@@ -12,7 +12,6 @@
 #include <QSaveFile>
 
 #include <cerrno>
-#include <utility>
 
 namespace {
 
@@ -53,34 +52,22 @@ QString productExecutable()
 // written %% so that it is not read as a field code.
 QString quotedExecArgument(const QString& argument)
 {
-    QString quoted;
-    for (const QChar c : argument) {
-        if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') ||
-            c == QLatin1Char('\\'))
-            quoted += QLatin1Char('\\');
-        quoted += c;
-    }
     QString escaped;
-    for (const QChar c : std::as_const(quoted)) {
-        switch (c.unicode()) {
-        case '\\':
-            escaped += QStringLiteral("\\\\");
-            break;
-        case '\n':
-            escaped += QStringLiteral("\\n");
-            break;
-        case '\r':
-            escaped += QStringLiteral("\\r");
-            break;
-        case '\t':
-            escaped += QStringLiteral("\\t");
-            break;
-        case '%':
-            escaped += QStringLiteral("%%");
-            break;
-        default:
+    for (const QChar c : argument) {
+        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
+            escaped += QLatin1String("\\\\"); // the shell's backslash, doubled for the entry
+        if (c == u'\\')
+            escaped += QLatin1String("\\\\");
+        else if (c == u'\n')
+            escaped += QLatin1String("\\n");
+        else if (c == u'\r')
+            escaped += QLatin1String("\\r");
+        else if (c == u'\t')
+            escaped += QLatin1String("\\t");
+        else if (c == u'%')
+            escaped += QLatin1String("%%");
+        else
             escaped += c;
-        }
     }
     return QLatin1Char('"') + escaped + QLatin1Char('"');
 }

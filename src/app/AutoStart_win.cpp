@@ -50,11 +50,6 @@ bool hasValue(const QString& key)
     return QSettings(key, QSettings::NativeFormat).contains(valueName());
 }
 
-QString valueOf(const QString& key)
-{
-    return QSettings(key, QSettings::NativeFormat).value(valueName()).toString();
-}
-
 // True when the value is gone afterwards (also when it was never there).
 bool removeValue(const QString& key)
 {
@@ -88,7 +83,8 @@ void SetAutoStart(bool enable, qint32& errorNumber)
     const QString data = AutoStartCommand();
     if (enable) {
         // Two entries would start the agent twice at log-on: keep exactly one.
-        if (writeValue(kMachineRun, data) || valueOf(kMachineRun) == data) {
+        if (writeValue(kMachineRun, data) ||
+            QSettings(kMachineRun, QSettings::NativeFormat).value(valueName()).toString() == data) {
             removeValue(kUserRun);
             return;
         }

@@ -5,13 +5,6 @@
 
 namespace SettingsStore {
 
-namespace {
-QString keyPath(const QString& section, const QString& key)
-{
-    return section + QLatin1Char('/') + key;
-}
-} // namespace
-
 std::unique_ptr<QSettings> open()
 {
     return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
@@ -22,7 +15,7 @@ void clearAll()
 {
     const auto store = open();
     for (const Key& key : kKeys) {
-        const QString path = keyPath(QLatin1String(key.section), QLatin1String(key.name));
+        const QString path = QString::fromLatin1(key.section) + u'/' + QLatin1String(key.name);
         store->setValue(path, QString());
         store->remove(path);
     }

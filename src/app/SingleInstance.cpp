@@ -10,6 +10,8 @@
 #include <QLockFile>
 #include <QThread>
 
+#include <utility>
+
 namespace {
 
 SingleInstance* g_current = nullptr;
@@ -17,18 +19,18 @@ constexpr char kWake[] = "show\n";
 
 } // namespace
 
-SingleInstance::SingleInstance(const QString& folder) : m_folder(folder)
+SingleInstance::SingleInstance(const QString& folder)
 {
-    QDir().mkpath(m_folder);
+    QDir().mkpath(folder);
+    const QDir dir(folder);
     // The socket's name is short and the same for every start from this data folder, that is
     // for this user: a path in the folder itself could pass the length limit of socket names.
-    m_serverName =
-        QStringLiteral("q17-tallyframe-") +
-        QString::fromLatin1(QCryptographicHash::hash(QDir(m_folder).absolutePath().toUtf8(),
-                                                     QCryptographicHash::Sha256)
-                                .toHex()
-                                .left(24));
-    m_lock = std::make_unique<QLockFile>(QDir(m_folder).filePath(QStringLiteral("agent.lock")));
+    m_serverName = QStringLiteral("q17-tallyframe-") +
+                   QString::fromLatin1(QCryptographicHash::hash(dir.absolutePath().toUtf8(),
+                                                                QCryptographicHash::Sha256)
+                                           .toHex()
+                                           .left(24));
+    m_lock = std::make_unique<QLockFile>(dir.filePath(QStringLiteral("agent.lock")));
     // A lock is never too old while its holder lives; one whose process is gone is taken over.
     m_lock->setStaleLockTime(0);
     g_current = this;
@@ -99,11 +101,6 @@ bool SingleInstance::wakeRunning(int waitMs)
 
 void SingleInstance::release()
 {
-    if (m_server) {
-        m_server->close();
-        delete m_server;
-        m_server = nullptr;
-    }
-    if (m_lock && m_lock->isLocked())
-        m_lock->unlock();
+    delete std::exchange(m_server, nullptr); // which stops its listening
+    m_lock->unlock();
 }

@@ -38,7 +38,6 @@ signals:
     void wakeRequested();
 
 private:
-    QString m_folder;
     QString m_serverName;
     std::unique_ptr<QLockFile> m_lock;
     QLocalServer* m_server = nullptr;

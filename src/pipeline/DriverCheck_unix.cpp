@@ -22,18 +22,12 @@ DriverRegistry InstalledDrivers()
     // The driver manager takes a name it finds no library for as a file name: a registered
     // driver is a section with a library entry, nothing less.
     registry.isRegisteredDriver = [](const QString& name) {
-        if (name.isEmpty())
-            return false;
-        return !profileString(name, "Driver64", "ODBCINST.INI").isEmpty() ||
-               !profileString(name, "Driver", "ODBCINST.INI").isEmpty();
+        return !name.isEmpty() && (!profileString(name, "Driver64", "ODBCINST.INI").isEmpty() ||
+                                   !profileString(name, "Driver", "ODBCINST.INI").isEmpty());
     };
     registry.dsnDriver = [](const QString& dsn) -> std::optional<QString> {
-        if (dsn.isEmpty())
-            return std::nullopt;
-        const QString driver = profileString(dsn, "Driver", "ODBC.INI");
-        if (driver.isEmpty())
-            return std::nullopt;
-        return driver;
+        const QString driver = dsn.isEmpty() ? QString() : profileString(dsn, "Driver", "ODBC.INI");
+        return driver.isEmpty() ? std::nullopt : std::optional(driver);
     };
     return registry;
 }

@@ -173,17 +173,13 @@ OdbcConnection::OdbcConnection(const QString& connectionString, int loginTimeout
 
 OdbcConnection::~OdbcConnection()
 {
-    {
-        QSqlDatabase db = QSqlDatabase::database(m_name, false);
-        if (db.isValid())
-            db.close();
-    }
+    database().close(); // a temporary: no handle on the connection is left when it is removed
     QSqlDatabase::removeDatabase(m_name);
 }
 
 bool OdbcConnection::isOpen() const
 {
-    return QSqlDatabase::database(m_name, false).isOpen();
+    return database().isOpen();
 }
 
 bool OdbcConnection::isDead() const

@@ -7,8 +7,6 @@
 #include <QSqlDatabase>
 #include <QString>
 
-#include <exception>
-
 // One diagnostic record of a failed driver call.
 struct DbDiagnostic
 {

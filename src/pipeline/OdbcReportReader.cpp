@@ -19,7 +19,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -530,21 +529,13 @@ OdbcReportReader::Form OdbcReportReader::formOf(Kind kind)
 void OdbcReportReader::writeValue(JsonReportWriter& writer, int column)
 {
     const auto number = SQLUSMALLINT(column + 1);
-    switch (m_kinds[column]) {
-    case Kind::Text:
-        writeText(writer, number, kTextPieceBytes);
-        return;
-    case Kind::Number:
-        // The driver's digits are the document's form.
-        writeText(writer, number, kNumberPieceBytes);
-        return;
-    case Kind::Binary:
+    const Kind kind = m_kinds[column];
+    if (kind == Kind::Binary)
         writeBinary(writer, number);
-        return;
-    default:
-        writeConverted(writer, number, formOf(m_kinds[column]));
-        return;
-    }
+    else if (const Form form = formOf(kind))
+        writeConverted(writer, number, form);
+    else // text, and numbers, whose driver's digits are the document's form
+        writeText(writer, number, kind == Kind::Text ? kTextPieceBytes : kNumberPieceBytes);
 }
 
 void OdbcReportReader::writeConverted(JsonReportWriter& writer, unsigned short column, Form form)

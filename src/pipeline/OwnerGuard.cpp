@@ -106,27 +106,24 @@ Scan scan(const QString& s, const Reading& r)
         } else if (c == QLatin1Char(';')) {
             afterSemicolon = true;
             ++i;
-        } else if (c == QLatin1Char('\'')) {
+        } else if (c == QLatin1Char('\'') || c == QLatin1Char('"') ||
+                   (r.backtickNames && c == QLatin1Char('`'))) {
             token({});
-            i = skipQuoted(s, i, QLatin1Char('\''), r.backslashInStrings);
-        } else if (c == QLatin1Char('"') || (r.backtickNames && c == QLatin1Char('`'))) {
-            token({});
-            i = skipQuoted(s, i, c, false);
+            i = skipQuoted(s, i, c, c == QLatin1Char('\'') && r.backslashInStrings);
         } else if (r.bracketNames && c == QLatin1Char('[')) {
             token({});
             const qsizetype close = s.indexOf(QLatin1Char(']'), i + 1);
             i = close < 0 ? n : close + 1;
         } else if (r.dollarQuotes && c == QLatin1Char('$') && !next.isDigit()) {
+            token({});
             qsizetype j = i + 1;
             while (j < n && isWordChar(s[j]) && s[j] != QLatin1Char('$'))
                 ++j;
             if (j < n && s[j] == QLatin1Char('$')) {
-                token({});
                 const QString tag = s.mid(i, j - i + 1);
                 const qsizetype close = s.indexOf(tag, j + 1);
                 i = close < 0 ? n : close + tag.size();
             } else {
-                token({});
                 ++i;
             }
         } else if (isWordChar(c)) {

@@ -69,10 +69,7 @@ void MakeReadOnly(OdbcConnection& connection);
 class StatementWatchdog
 {
 public:
-    StatementWatchdog() = default;
-    ~StatementWatchdog();
-    StatementWatchdog(const StatementWatchdog&) = delete;
-    StatementWatchdog& operator=(const StatementWatchdog&) = delete;
+    ~StatementWatchdog(); // not copyable: the thread and the mutex are not
 
     void arm(void* statement, int seconds);
     // Stops watching; the statement must outlive the watch, so disarm before it is freed.

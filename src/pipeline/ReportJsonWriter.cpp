@@ -1,7 +1,11 @@
 // Escaping and layout of the report document.
 #include "ReportJsonWriter.h"
 
+#include <QBuffer>
 #include <QIODevice>
+
+#include <algorithm>
+#include <string_view>
 
 namespace {
 
@@ -13,48 +17,19 @@ constexpr qsizetype kMaxUnitBytes = 6;
 
 inline char* putEscapedAscii(char* out, char16_t c)
 {
-    switch (c) {
-    case u'"':
+    // The characters JSON escapes with one letter, and that letter.
+    static constexpr std::string_view kEscaped("\"\\\b\f\n\r\t"), kLetters("\"\\bfnrt");
+    if (const size_t at = kEscaped.find(char(c)); at != std::string_view::npos) {
         *out++ = '\\';
-        *out++ = '"';
-        return out;
-    case u'\\':
-        *out++ = '\\';
-        *out++ = '\\';
-        return out;
-    case u'\b':
-        *out++ = '\\';
-        *out++ = 'b';
-        return out;
-    case u'\f':
-        *out++ = '\\';
-        *out++ = 'f';
-        return out;
-    case u'\n':
-        *out++ = '\\';
-        *out++ = 'n';
-        return out;
-    case u'\r':
-        *out++ = '\\';
-        *out++ = 'r';
-        return out;
-    case u'\t':
-        *out++ = '\\';
-        *out++ = 't';
-        return out;
-    default:
-        if (c < 0x20) {
-            *out++ = '\\';
-            *out++ = 'u';
-            *out++ = '0';
-            *out++ = '0';
-            *out++ = kHex[c >> 4];
-            *out++ = kHex[c & 0xF];
-        } else {
-            *out++ = char(c);
-        }
-        return out;
+        *out++ = kLetters[at];
+    } else if (c < 0x20) {
+        out = std::copy_n("\\u00", 4, out);
+        *out++ = kHex[c >> 4];
+        *out++ = kHex[c & 0xF];
+    } else {
+        *out++ = char(c);
     }
+    return out;
 }
 
 inline char* putCodePoint(char* out, char32_t cp)
@@ -84,6 +59,10 @@ inline bool isHigh(char16_t c)
 inline bool isLow(char16_t c)
 {
     return c >= 0xDC00 && c <= 0xDFFF;
+}
+inline char32_t joined(char16_t high, char16_t low)
+{
+    return 0x10000 + ((char32_t(high) - 0xD800) << 10) + (char32_t(low) - 0xDC00);
 }
 
 } // namespace
@@ -126,27 +105,16 @@ JsonReportWriter::JsonReportWriter(ReportSink& sink) : m_sink(sink) {}
 
 QByteArray JsonReportWriter::quoted(QStringView text)
 {
-    QByteArray out;
-    out.reserve(text.size() * 3 + 2);
-    out += '"';
-    char buffer[kMaxUnitBytes];
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
-        char* end = buffer;
-        if (c < 0x80) {
-            end = putEscapedAscii(buffer, c);
-        } else if (isHigh(c) && i + 1 < text.size() && isLow(text[i + 1].unicode())) {
-            const char32_t cp = 0x10000 + ((char32_t(c) - 0xD800) << 10) +
-                                (char32_t(text[i + 1].unicode()) - 0xDC00);
-            end = putCodePoint(buffer, cp);
-            ++i;
-        } else {
-            end = putCodePoint(buffer, isHigh(c) || isLow(c) ? kReplacement : char32_t(c));
-        }
-        out.append(buffer, end - buffer);
-    }
-    out += '"';
-    return out;
+    // Through the value path itself, so that names, title and footer are escaped as values are.
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    ReportSink sink(&buffer, 256);
+    JsonReportWriter writer(sink);
+    sink.put('"');
+    writer.appendText(text);
+    writer.endValue();
+    sink.flush();
+    return buffer.data();
 }
 
 void JsonReportWriter::begin(const QString& title, const QString& fileName,
@@ -190,9 +158,7 @@ void JsonReportWriter::appendUtf16(const char16_t* data, qsizetype size)
     if (m_pendingHigh && size > 0) {
         char* out = m_sink.reserve(kMaxUnitBytes);
         if (isLow(data[0])) {
-            const char32_t cp =
-                0x10000 + ((char32_t(m_pendingHigh) - 0xD800) << 10) + (char32_t(data[0]) - 0xDC00);
-            m_sink.commit(putCodePoint(out, cp) - out);
+            m_sink.commit(putCodePoint(out, joined(m_pendingHigh, data[0])) - out);
             i = 1;
         } else {
             m_sink.commit(putCodePoint(out, kReplacement) - out);
@@ -213,9 +179,7 @@ void JsonReportWriter::appendUtf16(const char16_t* data, qsizetype size)
                 out = putEscapedAscii(out, c);
             } else if (isHigh(c)) {
                 if (i + 1 < size && isLow(data[i + 1])) {
-                    const char32_t cp =
-                        0x10000 + ((char32_t(c) - 0xD800) << 10) + (char32_t(data[i + 1]) - 0xDC00);
-                    out = putCodePoint(out, cp);
+                    out = putCodePoint(out, joined(c, data[i + 1]));
                     ++i; // a pair at the end of a run may take its low half from the next
                 } else if (i + 1 == size) {
                     m_pendingHigh = c; // its partner may open the next piece
@@ -330,20 +294,13 @@ void JsonReportWriter::appendUtf8(const char* data, qsizetype size)
             if (c >= 0x20 && c < 0x80 && c != '"' && c != '\\') {
                 *out++ = char(c);
                 ++i;
-                continue;
-            }
-            if (c < 0x80) {
+            } else if (c < 0x80) {
                 out = putEscapedAscii(out, c);
                 ++i;
-                continue;
-            }
-            const int length = sequenceLength(c);
-            if (length == 0) {
+            } else if (const int length = sequenceLength(c); length == 0) {
                 out = putCodePoint(out, kReplacement);
                 ++i;
-                continue;
-            }
-            if (i + length > size) {
+            } else if (i + length > size) {
                 // Cut at the end of the piece: keep what is there for the next piece, unless it
                 // is already wrong.
                 const int have = int(size - i);
@@ -355,18 +312,16 @@ void JsonReportWriter::appendUtf8(const char* data, qsizetype size)
                     out = putCodePoint(out, kReplacement);
                     i += brokenPrefix(bytes + i, have);
                 }
-                continue;
-            }
-            if (!wellFormed(bytes + i, length)) {
+            } else if (!wellFormed(bytes + i, length)) {
                 out = putCodePoint(out, kReplacement);
                 i += brokenPrefix(bytes + i, length);
-                continue;
+            } else {
+                // A sequence may reach past this run's end; the room reserved covers it (at most
+                // 3 more bytes against 6 per input byte).
+                std::memcpy(out, bytes + i, size_t(length));
+                out += length;
+                i += length;
             }
-            // A sequence may reach past this run's end; the room reserved covers it (at most
-            // 3 more bytes against 6 per input byte).
-            std::memcpy(out, bytes + i, size_t(length));
-            out += length;
-            i += length;
         }
         m_sink.commit(out - start);
     }
@@ -374,14 +329,11 @@ void JsonReportWriter::appendUtf8(const char* data, qsizetype size)
 
 void JsonReportWriter::flushPendingSurrogate()
 {
-    if (m_pendingUtf8Size) {
+    if (m_pendingUtf8Size)
         m_sink.write(kReplacementUtf8, 3);
-        m_pendingUtf8Size = 0;
-    }
-    if (!m_pendingHigh)
-        return;
-    char* out = m_sink.reserve(kMaxUnitBytes);
-    m_sink.commit(putCodePoint(out, kReplacement) - out);
+    if (m_pendingHigh)
+        m_sink.write(kReplacementUtf8, 3);
+    m_pendingUtf8Size = 0;
     m_pendingHigh = 0;
 }
 

@@ -10,7 +10,6 @@
 #include <QStringList>
 
 #include <cstring>
-#include <exception>
 
 class QIODevice;
 

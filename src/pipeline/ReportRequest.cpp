@@ -17,16 +17,10 @@ QString afterLabel(const QString& block, qsizetype labelLength)
 
 QString NormalizeLineEnds(const QString& text)
 {
-    QString out;
-    out.reserve(text.size() + text.count(QLatin1Char('\n')));
-    QChar previous;
-    for (const QChar c : text) {
-        if (c == QLatin1Char('\n') && previous != QLatin1Char('\r'))
-            out += QLatin1Char('\r');
-        out += c;
-        previous = c;
-    }
-    return out;
+    // Every CR LF made a bare LF first, so that each LF then takes exactly one CR.
+    return QString(text)
+        .replace(QLatin1String("\r\n"), QLatin1String("\n"))
+        .replace(u'\n', QLatin1String("\r\n"));
 }
 
 bool IsReportRequest(const QString& text)

@@ -13,7 +13,6 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QScopeGuard>
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryFile>

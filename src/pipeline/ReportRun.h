@@ -10,7 +10,6 @@
 #include <functional>
 #include <memory>
 
-class JsonReportWriter;
 class OdbcConnection;
 class QSqlQuery;
 class ReportSink;

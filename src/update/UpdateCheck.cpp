@@ -165,20 +165,14 @@ bool IsStartableBuild(const QString& candidate)
 bool IsPlausibleBuild(const QString& candidate, const QString& reference)
 {
     QFile file(candidate);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
     const QFileInfo referenceInfo(reference);
-    if (!referenceInfo.exists() || !QFileInfo(candidate).isExecutable())
-        return false;
-    return IsPlausibleBuild(file.read(4), file.size(), referenceInfo.size());
+    return file.open(QIODevice::ReadOnly) && referenceInfo.exists() &&
+           QFileInfo(candidate).isExecutable() &&
+           IsPlausibleBuild(file.read(4), file.size(), referenceInfo.size());
 }
 
 bool UpdateTickCounter::tick()
 {
-    ++m_count;
-    if (m_count > 5) {
-        m_count = 0;
-        return true;
-    }
-    return false;
+    m_count = qint16((m_count + 1) % 6);
+    return m_count == 0;
 }

@@ -7,8 +7,6 @@
 #include <QLoggingCategory>
 #include <QString>
 
-#include <exception>
-
 class QDateTime;
 
 Q_DECLARE_LOGGING_CATEGORY(lcUpdate)
@@ -70,7 +68,6 @@ public:
     // exeSuffix: what an executable's name ends in on this platform ("" or ".EXE").
     UpdateFiles(QString folder, QString baseName, QString exeSuffix);
 
-    QString baseName() const { return m_baseName; }
     // True for the downloaded build running (its base name contains "-NEW").
     bool isDownloadedBuild() const;
     // The usual base name: N with every "-NEW" removed.

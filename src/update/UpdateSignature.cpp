@@ -38,15 +38,11 @@ bool hashBuild(crypto_sign_state* state, const QString& file, const QString& ver
     crypto_sign_update(state, reinterpret_cast<const unsigned char*>(head.constData()),
                        quint64(head.size()));
     QByteArray chunk(1 << 16, Qt::Uninitialized);
-    for (;;) {
-        const qint64 got = in.read(chunk.data(), chunk.size());
-        if (got < 0)
-            return false;
-        if (got == 0)
-            return true;
+    qint64 got = 0;
+    while ((got = in.read(chunk.data(), chunk.size())) > 0)
         crypto_sign_update(state, reinterpret_cast<const unsigned char*>(chunk.constData()),
                            quint64(got));
-    }
+    return got == 0; // the end of the file, not a read error
 }
 
 } // namespace
