@@ -91,12 +91,12 @@ private:
             // stalled Qt 6.4's reader now and then: the client stopped reading its socket with
             // data waiting, and only the time-out ended the call.)
             socket->write("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
-            const auto pump = [socket] {
-                while (socket->bytesToWrite() < (1 << 20))
+            auto* pump = new QTimer(socket);
+            connect(pump, &QTimer::timeout, socket, [socket] {
+                if (socket->bytesToWrite() < (1 << 20))
                     socket->write(QByteArray(0x10000, 'x'));
-            };
-            connect(socket, &QTcpSocket::bytesWritten, socket, pump);
-            pump();
+            });
+            pump->start(0);
             return;
         }
         case Mode::CloseAtOnce:
