@@ -76,11 +76,11 @@ Form1::Form1(ServiceClient& service, Dialogs& dialogs, QWidget* parent)
     Timer2->setInterval(500);
     connect(Timer2, &QTimer::timeout, this, [this] { guardedTick([this] { Timer2_Timer(); }); });
 
-    TmrAutoUpdt = new QTimer(this);
-    TmrAutoUpdt->setInterval(60000);
-    connect(TmrAutoUpdt, &QTimer::timeout, this,
+    auto* tmrAutoUpdt = new QTimer(this);
+    tmrAutoUpdt->setInterval(60000);
+    connect(tmrAutoUpdt, &QTimer::timeout, this,
             [this] { guardedTick([this] { TmrAutoUpdt_Timer(); }); });
-    TmrAutoUpdt->start();
+    tmrAutoUpdt->start();
 
     TmrExit = new QTimer(this);
     TmrExit->setInterval(1000);
@@ -196,8 +196,8 @@ void Form1::buildControls()
 void Form1::buildMenus()
 {
     QMenuBar* bar = menuBar();
-    mnuApp = bar->addMenu(QStringLiteral("&Aplikasi"));
-    mnuStartup = mnuApp->addMenu(QStringLiteral("&Startup"));
+    QMenu* mnuApp = bar->addMenu(QStringLiteral("&Aplikasi"));
+    QMenu* mnuStartup = mnuApp->addMenu(QStringLiteral("&Startup"));
     const QString startupCaptions[2] = {QStringLiteral("&Show"), QStringLiteral("&On Tray")};
     for (int i = 0; i < 2; ++i) {
         mnuStartupOpt[i] = mnuStartup->addAction(startupCaptions[i]);
@@ -208,16 +208,16 @@ void Form1::buildMenus()
     mnuDeviceInfo =
         mnuApp->addAction(QStringLiteral("&Device Info"), this, [this] { mnuDeviceInfo_Click(); });
     mnuApp->addSeparator(); // mnuGrs6
-    mnuExit = mnuApp->addAction(QStringLiteral("E&xit"), this, [this] { mnuExit_Click(); });
+    mnuApp->addAction(QStringLiteral("E&xit"), this, [this] { mnuExit_Click(); });
 
-    mnuAkun = bar->addMenu(QStringLiteral("A&kun"));
+    QMenu* mnuAkun = bar->addMenu(QStringLiteral("A&kun"));
     mnuRegistrasi =
         mnuAkun->addAction(QStringLiteral("&Registrasi"), this, [this] { mnuRegistrasi_Click(); });
     mnuRegistrasi->setEnabled(false); // switched off by design; the register picture stands in
     mnuPerbarui =
         mnuAkun->addAction(QStringLiteral("&Perbarui"), this, [this] { mnuPerbarui_Click(); });
     mnuAkun->addSeparator(); // mnuGrs2
-    mnuWebLogin = mnuAkun->addMenu(QStringLiteral("&Web Login"));
+    QMenu* mnuWebLogin = mnuAkun->addMenu(QStringLiteral("&Web Login"));
     mnuUserName =
         mnuWebLogin->addAction(QStringLiteral("User: "), this, [this] { mnuUserName_Click(); });
     mnuAPIKey =
@@ -227,7 +227,7 @@ void Form1::buildMenus()
                                               this, [this] { mnuKlikUntukCopy_Click(); });
     mnuAkun->addSeparator(); // mnuGrs3
 
-    mnuDB = bar->addMenu(QStringLiteral("&Database"));
+    QMenu* mnuDB = bar->addMenu(QStringLiteral("&Database"));
     mnuKoneksi = mnuDB->addAction(QStringLiteral("&Koneksi"), this, [this] { mnuKoneksi_Click(); });
     mnuDB->addSeparator(); // mnuGrs7
     mnuQueriesEditor =

@@ -61,7 +61,6 @@ public:
 
     // Controls, named as the rest of the agent knows them.
     QTimer* Timer2 = nullptr;
-    QTimer* TmrAutoUpdt = nullptr;
     QTimer* TmrExit = nullptr;
     QFrame* Frame1 = nullptr;
     QLabel* PicQ17 = nullptr;
@@ -78,19 +77,13 @@ public:
     QLabel* Image1 = nullptr;
     QPlainTextEdit* TxtRs = nullptr;
 
-    QMenu* mnuApp = nullptr;
-    QMenu* mnuStartup = nullptr;
     QAction* mnuStartupOpt[2] = {nullptr, nullptr};
     QAction* mnuDeviceInfo = nullptr;
-    QAction* mnuExit = nullptr;
-    QMenu* mnuAkun = nullptr;
     QAction* mnuRegistrasi = nullptr;
     QAction* mnuPerbarui = nullptr;
-    QMenu* mnuWebLogin = nullptr;
     QAction* mnuUserName = nullptr;
     QAction* mnuAPIKey = nullptr;
     QAction* mnuKlikUntukCopy = nullptr;
-    QMenu* mnuDB = nullptr;
     QAction* mnuKoneksi = nullptr;
     QAction* mnuQueriesEditor = nullptr;
     QAction* mnuViewReports = nullptr;
