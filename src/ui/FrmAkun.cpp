@@ -49,33 +49,26 @@ FrmAkun::FrmAkun(ServiceClient& service, Dialogs& dialogs, QWidget* owner)
     setAttribute(Qt::WA_DeleteOnClose);
     SetUpWindow(this, QStringLiteral("Akun"));
 
-    Label2 = new QLabel(QStringLiteral("Nama Usaha"), this);
     TxtCompany = new QLineEdit(this);
-    Label1 = hintLabel(QStringLiteral("(Nama instansi/ lembaga/ nama anda)"), this);
-    Label10 = new QLabel(QStringLiteral("WhatsApp aktif"), this);
     TxtWA = new QLineEdit(this);
-    Label4 = hintLabel(QStringLiteral("(Wajib untuk keamanan dan pemulihan akun)"), this);
     Command1 = new QPushButton(QStringLiteral("Submit"), this);
     // The window's one action: Enter in either box sends it, as on Windows.
     Command1->setDefault(true);
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
 
-    Label8 = new QLabel(QStringLiteral("API Key"), this);
     TxtAPIKey = new QLineEdit(this);
-    Label3 = new QLabel(this);
-    for (QWidget* hidden : {static_cast<QWidget*>(Label8), static_cast<QWidget*>(TxtAPIKey),
-                            static_cast<QWidget*>(Label3)})
-        hidden->hide();
+    TxtAPIKey->hide();
 
     auto* grid = new QGridLayout(this);
     grid->setHorizontalSpacing(8);
     grid->setVerticalSpacing(8);
-    grid->addWidget(Label2, 0, 0);
+    grid->addWidget(new QLabel(QStringLiteral("Nama Usaha"), this), 0, 0);
     grid->addWidget(TxtCompany, 0, 1);
-    grid->addWidget(Label1, 0, 2);
-    grid->addWidget(Label10, 1, 0);
+    grid->addWidget(hintLabel(QStringLiteral("(Nama instansi/ lembaga/ nama anda)"), this), 0, 2);
+    grid->addWidget(new QLabel(QStringLiteral("WhatsApp aktif"), this), 1, 0);
     grid->addWidget(TxtWA, 1, 1);
-    grid->addWidget(Label4, 1, 2);
+    grid->addWidget(hintLabel(QStringLiteral("(Wajib untuk keamanan dan pemulihan akun)"), this), 1,
+                    2);
     grid->addWidget(Command1, 2, 0, 1, 3);
     grid->setColumnMinimumWidth(1, 220);
     grid->setColumnStretch(1, 1);

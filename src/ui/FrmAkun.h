@@ -6,7 +6,6 @@
 #include <QString>
 
 class Dialogs;
-class QLabel;
 class QLineEdit;
 class QPushButton;
 class ServiceClient;
@@ -26,17 +25,11 @@ public:
 
     void Command1_Click();
 
-    QLabel* Label2 = nullptr;
     QLineEdit* TxtCompany = nullptr;
-    QLabel* Label1 = nullptr;
-    QLabel* Label10 = nullptr;
     QLineEdit* TxtWA = nullptr;
-    QLabel* Label4 = nullptr;
     QPushButton* Command1 = nullptr;
-    // The API-key row is never shown; TxtAPIKey carries the key an update sends.
-    QLabel* Label8 = nullptr;
+    // Never shown: it carries the key an update sends.
     QLineEdit* TxtAPIKey = nullptr;
-    QLabel* Label3 = nullptr;
 
 signals:
     // A request was answered: the account on the service may have changed.
