@@ -22,14 +22,12 @@ FrmTtg::FrmTtg(QWidget* parent) : QDialog(parent)
     Image1->setPixmap(QPixmap(QStringLiteral(":/images/logo.png")));
     Image1->setFixedSize(80, 80);
 
-    Label1 = new QLabel(QStringLiteral("Q17 Tallyframe"), this);
+    auto* name = new QLabel(QStringLiteral("Q17 Tallyframe"), this);
     QFont big = font();
     big.setPointSizeF(14.25);
     big.setBold(true);
-    Label1->setFont(big);
-    Label2 = new QLabel(QStringLiteral("A web Tallyframe from your local database"), this);
+    name->setFont(big);
     Label3 = new QLabel(QStringLiteral("Version: 000.00.00"), this);
-    Label4 = new QLabel(QStringLiteral("This product is licenced to:"), this);
     Text1 = new QPlainTextEdit(this);
     Text1->setReadOnly(true);
     Text1->setFixedHeight(64);
@@ -40,8 +38,8 @@ FrmTtg::FrmTtg(QWidget* parent) : QDialog(parent)
 
     auto* texts = new QVBoxLayout;
     texts->setSpacing(4);
-    texts->addWidget(Label1);
-    texts->addWidget(Label2);
+    texts->addWidget(name);
+    texts->addWidget(new QLabel(QStringLiteral("A web Tallyframe from your local database"), this));
     texts->addWidget(Label3);
     texts->addStretch(1);
 
@@ -49,7 +47,7 @@ FrmTtg::FrmTtg(QWidget* parent) : QDialog(parent)
     grid->setHorizontalSpacing(14);
     grid->addWidget(Image1, 0, 0, Qt::AlignTop);
     grid->addLayout(texts, 0, 1);
-    grid->addWidget(Label4, 1, 0, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("This product is licenced to:"), this), 1, 0, 1, 2);
     grid->addWidget(Text1, 2, 0, 1, 2);
     grid->addWidget(Label5, 3, 0, 1, 2);
     grid->setColumnStretch(1, 1);

@@ -16,10 +16,7 @@ public:
     void Form_Load();
 
     QLabel* Image1 = nullptr;
-    QLabel* Label1 = nullptr;
-    QLabel* Label2 = nullptr;
     QLabel* Label3 = nullptr;
-    QLabel* Label4 = nullptr;
     QLabel* Label5 = nullptr;
     QPlainTextEdit* Text1 = nullptr;
 };
