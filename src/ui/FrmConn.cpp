@@ -34,7 +34,6 @@ FrmConn::FrmConn(ServiceClient& service, Dialogs& dialogs, QWidget* parent)
 {
     SetUpWindow(this, QStringLiteral("Koneksi Database"));
 
-    Label2 = new QLabel(QStringLiteral("ConnectionString :"), this);
     TxtConnStr = new QPlainTextEdit(this);
     TxtConnStr->setPlainText(kTemplate);
     // A device the service holds no string for loads an empty box: show what works.
@@ -60,8 +59,8 @@ FrmConn::FrmConn(ServiceClient& service, Dialogs& dialogs, QWidget* parent)
     buttons->addStretch(1);
 
     const OwnerGuard guard = OwnerGuard::Load(*SettingsStore::open());
-    FraGuard = new QGroupBox(QStringLiteral("Penjaga pemilik (hanya di komputer ini)"), this);
-    ChkReadOnly = new QCheckBox(QStringLiteral("Hanya-baca (read-only)"), FraGuard);
+    auto* guardBox = new QGroupBox(QStringLiteral("Penjaga pemilik (hanya di komputer ini)"), this);
+    ChkReadOnly = new QCheckBox(QStringLiteral("Hanya-baca (read-only)"), guardBox);
     ChkReadOnly->setChecked(guard.readOnly);
     LblGuard = new QLabel(
         QStringLiteral("Bila dicentang, laporan hanya membaca database: koneksi laporan dibuka "
@@ -69,13 +68,13 @@ FrmConn::FrmConn(ServiceClient& service, Dialogs& dialogs, QWidget* parent)
                        "dijalankan, kueri dihentikan setelah batas waktu, dan hasil yang lebih "
                        "dari batas baris ditolak utuh, tidak diunggah. Pengaturan ini disimpan "
                        "di komputer ini dan tidak pernah diubah oleh layanan."),
-        FraGuard);
+        guardBox);
     LblGuard->setWordWrap(true);
-    TxtTimeLimit = new QSpinBox(FraGuard);
+    TxtTimeLimit = new QSpinBox(guardBox);
     TxtTimeLimit->setRange(1, 24 * 3600);
     TxtTimeLimit->setSuffix(QStringLiteral(" detik"));
     TxtTimeLimit->setValue(guard.timeLimitSeconds);
-    TxtRowLimit = new QSpinBox(FraGuard);
+    TxtRowLimit = new QSpinBox(guardBox);
     TxtRowLimit->setRange(1, std::numeric_limits<int>::max());
     TxtRowLimit->setGroupSeparatorShown(true);
     TxtRowLimit->setSuffix(QStringLiteral(" baris"));
@@ -83,7 +82,7 @@ FrmConn::FrmConn(ServiceClient& service, Dialogs& dialogs, QWidget* parent)
     auto* limits = new QFormLayout;
     limits->addRow(QStringLiteral("Batas waktu kueri:"), TxtTimeLimit);
     limits->addRow(QStringLiteral("Batas baris hasil:"), TxtRowLimit);
-    auto* guardColumn = new QVBoxLayout(FraGuard);
+    auto* guardColumn = new QVBoxLayout(guardBox);
     guardColumn->addWidget(ChkReadOnly);
     guardColumn->addWidget(LblGuard);
     guardColumn->addLayout(limits);
@@ -101,10 +100,10 @@ FrmConn::FrmConn(ServiceClient& service, Dialogs& dialogs, QWidget* parent)
     connect(TxtRowLimit, &QSpinBox::valueChanged, this, [this] { saveGuard(); });
 
     auto* column = new QVBoxLayout(this);
-    column->addWidget(Label2);
+    column->addWidget(new QLabel(QStringLiteral("ConnectionString :"), this));
     column->addWidget(TxtConnStr, 1);
     column->addLayout(buttons);
-    column->addWidget(FraGuard);
+    column->addWidget(guardBox);
     resize(720, 400); // the working forms fit on their lines
 }
 

@@ -9,7 +9,6 @@
 
 class Dialogs;
 class QCheckBox;
-class QGroupBox;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
@@ -53,12 +52,10 @@ public:
     // connection string, and nothing of the guard ever goes to the service.
     void saveGuard() const;
 
-    QLabel* Label2 = nullptr;
     QPlainTextEdit* TxtConnStr = nullptr;
     QPushButton* Command2 = nullptr;
     QPushButton* Command1 = nullptr;
 
-    QGroupBox* FraGuard = nullptr;
     QCheckBox* ChkReadOnly = nullptr;
     QLabel* LblGuard = nullptr;
     QSpinBox* TxtTimeLimit = nullptr; // seconds
