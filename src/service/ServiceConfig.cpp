@@ -7,20 +7,13 @@
 
 namespace ServiceConfig {
 
-Version buildVersion()
-{
-    const QStringList parts = QStringLiteral(TALLYFRAME_VERSION).split(QLatin1Char('.'));
-    Version v;
-    v.major = parts.value(0).toInt();
-    v.minor = parts.value(1).toInt();
-    v.revision = parts.value(2).toInt();
-    return v;
-}
-
 QString versionText()
 {
-    const Version v = buildVersion();
-    return QStringLiteral("%1.%2.%3").arg(v.major).arg(v.minor).arg(v.revision);
+    const QStringList parts = QStringLiteral(TALLYFRAME_VERSION).split(QLatin1Char('.'));
+    return QStringLiteral("%1.%2.%3")
+        .arg(parts.value(0).toInt())
+        .arg(parts.value(1).toInt())
+        .arg(parts.value(2).toInt());
 }
 
 QString buildComments()
