@@ -3,15 +3,7 @@
 
 QString FormatHardwareAddress(const QByteArray& bytes, const QString& separator)
 {
-    QString text;
-    for (const char b : bytes) {
-        if (!text.isEmpty())
-            text += separator;
-        text += QStringLiteral("%1")
-                    .arg(static_cast<unsigned char>(b), 2, 16, QLatin1Char('0'))
-                    .toUpper();
-    }
-    return text;
+    return QString::fromLatin1(bytes.toHex(':')).toUpper().replace(QLatin1Char(':'), separator);
 }
 
 QString GetDeviceName()
