@@ -62,14 +62,13 @@ bool isNetworkLevelError(QNetworkReply::NetworkError error)
     return error != QNetworkReply::NoError && int(error) < 100;
 }
 
-TransportError tooLargeFailure(QNetworkReply* reply)
+// Logs the failure with the address it concerns, lets the reply go and throws.
+[[noreturn]] void fail(QNetworkReply* reply, const TransportError& failure)
 {
-    TransportError failure(HttpTransport::DownloadFailed,
-                           QStringLiteral("The download failed. The answer is larger than %1 MiB.")
-                               .arg(HttpTransport::kMaxAnswerBytes >> 20));
     qCWarning(lcService) << "request failed:" << reply->request().url().toDisplayString()
-                         << failure.description();
-    return failure;
+                         << failure.number() << failure.description();
+    reply->deleteLater();
+    throw failure;
 }
 
 } // namespace
@@ -100,22 +99,17 @@ TransportReply ServiceClient::wait(QNetworkReply* reply)
         WaitFor(reply, &QNetworkReply::finished);
     --m_busy;
     take();
-    if (tooLarge) {
-        TransportError failure = tooLargeFailure(reply);
-        reply->deleteLater();
-        throw failure;
-    }
+    if (tooLarge)
+        fail(reply, TransportError(HttpTransport::DownloadFailed,
+                                   QStringLiteral("The download failed. The answer is larger than "
+                                                  "%1 MiB.")
+                                       .arg(HttpTransport::kMaxAnswerBytes >> 20)));
     // The transfer time-out is the only other thing that cancels a request of ours.
     const bool timedOut = reply->error() == QNetworkReply::OperationCanceledError;
 
     const QVariant statusAttr = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (timedOut || !statusAttr.isValid() || isNetworkLevelError(reply->error())) {
-        TransportError failure = failureFor(reply, timedOut, m_settings.timeoutMs);
-        qCWarning(lcService) << "request failed:" << reply->request().url().toDisplayString()
-                             << failure.number() << failure.description();
-        reply->deleteLater();
-        throw failure;
-    }
+    if (timedOut || !statusAttr.isValid() || isNetworkLevelError(reply->error()))
+        fail(reply, failureFor(reply, timedOut, m_settings.timeoutMs));
     TransportReply result;
     result.status = statusAttr.toInt();
     result.body = std::move(body);
@@ -123,17 +117,12 @@ TransportReply ServiceClient::wait(QNetworkReply* reply)
     // announced is a broken transfer, not a shorter answer.
     const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
     const bool compressed = !reply->rawHeader("Content-Encoding").isEmpty();
-    if (announced.isValid() && !compressed && result.body.size() < announced.toLongLong()) {
-        const QString url = reply->request().url().toDisplayString();
-        reply->deleteLater();
-        TransportError failure(HttpTransport::DownloadFailed,
-                               QStringLiteral("The download failed. The answer broke off after "
-                                              "%1 of %2 bytes.")
-                                   .arg(result.body.size())
-                                   .arg(announced.toLongLong()));
-        qCWarning(lcService) << "request failed:" << url << failure.description();
-        throw failure;
-    }
+    if (announced.isValid() && !compressed && result.body.size() < announced.toLongLong())
+        fail(reply, TransportError(HttpTransport::DownloadFailed,
+                                   QStringLiteral("The download failed. The answer broke off "
+                                                  "after %1 of %2 bytes.")
+                                       .arg(result.body.size())
+                                       .arg(announced.toLongLong())));
     reply->deleteLater();
     return result;
 }
