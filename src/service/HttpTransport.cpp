@@ -142,11 +142,12 @@ QNetworkRequest makeRequest(const QString& url, int timeoutMs)
 
 // A POST never follows a redirect: followed, it turns into a GET whose 200 passes for "stored"
 // although nothing was. The 3xx comes back as the answer, a status like any other failure.
-QNetworkRequest makePostRequest(const QString& url, int timeoutMs)
+QNetworkRequest makePostRequest(const QString& url, int timeoutMs, const QByteArray& contentType)
 {
     QNetworkRequest request = makeRequest(url, timeoutMs);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
     return request;
 }
 
@@ -191,17 +192,14 @@ TransportReply ServiceClient::post(const QString& url, const QByteArray& content
                                    const QByteArray& body)
 {
     checkUrl(url);
-    QNetworkRequest request = makePostRequest(url, m_settings.timeoutMs);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
-    return wait(manager().post(request, body));
+    return wait(manager().post(makePostRequest(url, m_settings.timeoutMs, contentType), body));
 }
 
 TransportReply ServiceClient::postDevice(const QString& url, const QByteArray& contentType,
                                          QIODevice* body, qint64 size)
 {
     checkUrl(url);
-    QNetworkRequest request = makePostRequest(url, m_settings.timeoutMs);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
+    QNetworkRequest request = makePostRequest(url, m_settings.timeoutMs, contentType);
     request.setHeader(QNetworkRequest::ContentLengthHeader, size);
     return wait(manager().post(request, body));
 }
