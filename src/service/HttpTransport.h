@@ -7,8 +7,6 @@
 #include <QLoggingCategory>
 #include <QString>
 
-#include <exception>
-
 Q_DECLARE_LOGGING_CATEGORY(lcService)
 
 // A request that got no HTTP response at all. Callers decide whether to catch it, the way
