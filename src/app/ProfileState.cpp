@@ -9,10 +9,5 @@ ProfileState& ProfileState::instance()
 
 void ProfileState::reset()
 {
-    CompanyName.clear();
-    ApiKey.clear();
-    Telp.clear();
-    ConnectionString.clear();
-    AppHide = 0;
-    DbConnection.reset();
+    *this = ProfileState();
 }
