@@ -209,9 +209,7 @@ QString ServiceClient::ServiceGet(const QString& url)
 
 QString TrimEnvelopeEnd(const QString& response)
 {
-    if (response.endsWith(QLatin1String("\"}")))
-        return response.left(response.size() - 2);
-    return response;
+    return response.endsWith(QLatin1String("\"}")) ? response.chopped(2) : response;
 }
 
 std::optional<QString> EnvelopeField(const QString& trimmed, const QString& name)
