@@ -4,8 +4,6 @@
 #include <QLoggingCategory>
 #include <QString>
 
-#include <functional>
-
 Q_DECLARE_LOGGING_CATEGORY(lcApp)
 // The status line's texts, which the log file keeps.
 Q_DECLARE_LOGGING_CATEGORY(lcStatus)

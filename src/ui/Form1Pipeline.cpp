@@ -14,7 +14,6 @@
 #include <QCheckBox>
 #include <QFrame>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QSettings>
 
 namespace {
