@@ -74,24 +74,23 @@ void Form1::Label7_MouseUp(Qt::MouseButton button)
 {
     if (button != Qt::RightButton)
         return;
-    Dialogs& dialogs = m_dialogs;
-    if (!dialogs.askYesNo(QStringLiteral("Ya. Ini tombol yang anda temukan untuk uninstall "
-                                         "Aplikasi? Sungguh anda akan melanjutkannya?"),
-                          Dialogs::NoIcon, QStringLiteral("Uninstall Aplikasi")))
+    if (!m_dialogs.askYesNo(QStringLiteral("Ya. Ini tombol yang anda temukan untuk uninstall "
+                                           "Aplikasi? Sungguh anda akan melanjutkannya?"),
+                            Dialogs::NoIcon, QStringLiteral("Uninstall Aplikasi")))
         return;
-    dialogs.messageBox(QStringLiteral("Membersihkan registry"), Dialogs::Information,
-                       QStringLiteral("Uninstalling..."));
+    m_dialogs.messageBox(QStringLiteral("Membersihkan registry"), Dialogs::Information,
+                         QStringLiteral("Uninstalling..."));
     SettingsStore::clearAll();
-    dialogs.messageBox(QStringLiteral("Membuang startup aplikasi"), Dialogs::Information,
-                       QStringLiteral("Uninstalling..."));
+    m_dialogs.messageBox(QStringLiteral("Membuang startup aplikasi"), Dialogs::Information,
+                         QStringLiteral("Uninstalling..."));
     qint32 errorNumber = 0;
     SetAutoStart(false, errorNumber);
     if (errorNumber != 0)
         qCInfo(lcApp) << "auto-start entry not removed, error" << errorNumber;
-    dialogs.messageBox(QStringLiteral("Aplikasi telah berhasil dilepas dari perangkat. Silakan "
-                                      "jalankan lagi aplikasi jika anda ingin melakukan "
-                                      "instalasi ulang."),
-                       Dialogs::Information, QStringLiteral("Q17 says goodbye to you..."));
+    m_dialogs.messageBox(QStringLiteral("Aplikasi telah berhasil dilepas dari perangkat. Silakan "
+                                        "jalankan lagi aplikasi jika anda ingin melakukan "
+                                        "instalasi ulang."),
+                         Dialogs::Information, QStringLiteral("Q17 says goodbye to you..."));
     m_dialogs.endApp();
 }
 

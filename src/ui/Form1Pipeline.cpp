@@ -111,18 +111,17 @@ void Form1::LblResponse_Change()
 
 void Form1::LblResponse_Click()
 {
-    Dialogs& dialogs = m_dialogs;
     switch (RemedyForResponseLabel(LblResponse->text())) {
     case ResponseLabelRemedy::ApiKeyNotEditable:
-        dialogs.messageBox(QStringLiteral("Edit APIKey is not avalilable in this version"),
-                           Dialogs::Critical, QStringLiteral("Event Unknown"));
+        m_dialogs.messageBox(QStringLiteral("Edit APIKey is not avalilable in this version"),
+                             Dialogs::Critical, QStringLiteral("Event Unknown"));
         return;
     case ResponseLabelRemedy::RegisterCompany:
         accountWindow().Register(kRegisterName);
         return;
     case ResponseLabelRemedy::AskConnectionString: {
         ProfileState& p = ProfileState::instance();
-        const QString entered = dialogs.inputBox(
+        const QString entered = m_dialogs.inputBox(
             QStringLiteral("Masukkan ConnectionString untuk terhubung ke database anda"),
             QStringLiteral("ConnectionString"), p.ConnectionString);
         try {
