@@ -291,12 +291,12 @@ int agent(const QString& connStr, const QString& sql, const QString& url)
     // Only the figures on stdout; the run's own progress lines are not wanted here.
     QLoggingCategory::setFilterRules(QStringLiteral("tallyframe.pipeline.info=false"));
     // The same footer as the floor writes, so that both documents can be compared byte for byte.
-    setFooterClock([] { return QDateTime(QDate(2026, 12, 7), QTime(10, 15, 0)); });
     footerRandom().reset();
 
     ServiceClient service({url});
     ReportRunHost host;
     host.service = &service;
+    host.now = [] { return QDateTime(QDate(2026, 12, 7), QTime(10, 15, 0)); };
     QString failure;
     host.prompting = [](const QString&) {};
     host.setTxtRs = [&failure](const QString& text) { failure = text; };

@@ -3,12 +3,6 @@
 
 #include <QStringList>
 
-namespace {
-
-std::function<QDateTime()> g_clock;
-
-} // namespace
-
 float FooterRandom::next()
 {
     m_state = quint32((quint64(m_state) * 1140671485u + 12820163u) & 0xFFFFFFu);
@@ -29,15 +23,9 @@ QString FooterText(const QDateTime& when, const QString& suffix)
            when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QStringLiteral(" | Cx") + suffix;
 }
 
-QString NextReportFooter()
+QString NextReportFooter(const QDateTime& when)
 {
-    const QDateTime now = g_clock ? g_clock() : QDateTime::currentDateTime();
-    return FooterText(now, RandomSuffix(footerRandom().next()));
-}
-
-void setFooterClock(std::function<QDateTime()> clock)
-{
-    g_clock = std::move(clock);
+    return FooterText(when, RandomSuffix(footerRandom().next()));
 }
 
 FooterRandom& footerRandom()

@@ -5,8 +5,6 @@
 #include <QDateTime>
 #include <QString>
 
-#include <functional>
-
 // The single-precision generator: a 24-bit linear congruential sequence that starts from the
 // same state in every process and gives values in [0, 1).
 class FooterRandom
@@ -28,10 +26,8 @@ QString RandomSuffix(float value);
 // "Query termutakhir pada: yyyy-MM-dd HH:mm:ss | Cx" + suffix.
 QString FooterText(const QDateTime& when, const QString& suffix);
 
-// The footer for the next report: the clock's local time and the process-wide generator's next
-// value.
-QString NextReportFooter();
+// The footer for the next report: the time given and the process-wide generator's next value.
+QString NextReportFooter(const QDateTime& when);
 
-// Test seams: a fixed clock, and the generator back at its start (or any state).
-void setFooterClock(std::function<QDateTime()> clock);
+// The process-wide generator (tests put it back at its start, or any state).
 FooterRandom& footerRandom();

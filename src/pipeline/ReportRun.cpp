@@ -139,7 +139,8 @@ ReportRun RunReportQuery(const QString& sql, const QString& fileName, const QStr
         // The footer is made before the result is read, so a statement that turns out to give
         // no rows to report still takes its random number: the suffixes of the reports after
         // it stay the ones the service has always seen.
-        const QString footer = NextReportFooter();
+        const QString footer =
+            NextReportFooter(host.now ? host.now() : QDateTime::currentDateTime());
         if (!recordset.isSelect())
             throw DbError(DbError::kDriverError,
                           QStringLiteral("The statement was carried out but gave no rows to "

@@ -5,6 +5,7 @@
 #include "OwnerGuard.h"
 #include "ReportService.h"
 
+#include <QDateTime>
 #include <QString>
 
 #include <functional>
@@ -22,6 +23,9 @@ struct ReportRunHost
     std::function<void(const QString& text, int style)> messageBox; // style as in Dialogs
     OwnerGuard guard; // the owner's settings on this PC; off unless switched on there
     ServiceClient* service = nullptr; // takes the upload
+    // The footer's clock: the local time unless given (a fixed time makes documents comparable
+    // byte for byte).
+    std::function<QDateTime()> now;
 };
 
 struct ReportRun
