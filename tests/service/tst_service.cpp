@@ -517,9 +517,12 @@ private slots:
             QVERIFY2(e.description().startsWith("The download failed."),
                      qPrintable(e.description()));
 #ifndef Q_OS_WIN
-            // The connection is closed, not drained. (Under Wine the stand-in never hears of
-            // the closing while it still writes.)
-            QTRY_COMPARE(m_http->disconnects, 1);
+            // An answer without end is not drained: the connection is closed. (A finite answer
+            // may already lie whole in Qt's buffers when it is refused, and its connection then
+            // stays open for the next call. Under Wine the stand-in never hears of the closing
+            // while it still writes.)
+            if (CannedHttpServer::Mode(mode) == CannedHttpServer::Mode::Endless)
+                QTRY_COMPARE(m_http->disconnects, 1);
 #endif
         }
         QVERIFY(!m_client.busy());
