@@ -76,11 +76,11 @@ Form1::Form1(ServiceClient& service, Dialogs& dialogs, QWidget* parent)
     Timer2->setInterval(500);
     connect(Timer2, &QTimer::timeout, this, [this] { guardedTick([this] { Timer2_Timer(); }); });
 
-    auto* tmrAutoUpdt = new QTimer(this);
-    tmrAutoUpdt->setInterval(60000);
-    connect(tmrAutoUpdt, &QTimer::timeout, this,
+    auto* TmrAutoUpdt = new QTimer(this);
+    TmrAutoUpdt->setInterval(60000);
+    connect(TmrAutoUpdt, &QTimer::timeout, this,
             [this] { guardedTick([this] { TmrAutoUpdt_Timer(); }); });
-    tmrAutoUpdt->start();
+    TmrAutoUpdt->start();
 
     TmrExit = new QTimer(this);
     TmrExit->setInterval(1000);
