@@ -11,11 +11,6 @@
 Q_LOGGING_CATEGORY(lcApp, "tallyframe.app")
 Q_LOGGING_CATEGORY(lcStatus, "tallyframe.status", QtInfoMsg)
 
-namespace {
-QString g_testFolder;
-QString g_testBaseName;
-} // namespace
-
 void EndApp()
 {
     qCInfo(lcApp) << "EndApp";
@@ -26,8 +21,6 @@ void EndApp()
 
 QString AppFolder()
 {
-    if (!g_testFolder.isEmpty())
-        return g_testFolder;
     QString folder = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
     if (folder.size() > 1 &&
         (folder.endsWith(QLatin1Char('\\')) || folder.endsWith(QLatin1Char('/'))))
@@ -37,8 +30,6 @@ QString AppFolder()
 
 QString ExeBaseName()
 {
-    if (!g_testBaseName.isEmpty())
-        return g_testBaseName;
     const QFileInfo file(QCoreApplication::applicationFilePath());
 #ifdef Q_OS_WIN
     return file.completeBaseName();
@@ -55,12 +46,6 @@ QString ExeFileName(const QString& baseName)
 #else
     return baseName;
 #endif
-}
-
-void setExeIdentityForTesting(const QString& folder, const QString& baseName)
-{
-    g_testFolder = folder;
-    g_testBaseName = baseName;
 }
 
 void logStatus(const QString& text)

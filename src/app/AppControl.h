@@ -17,8 +17,14 @@ QString AppFolder();
 QString ExeBaseName();
 // The file name an executable of the given base name has on this platform (".EXE" on Windows).
 QString ExeFileName(const QString& baseName);
-// Lets tests act as if the executable had another base name or lay in another folder.
-void setExeIdentityForTesting(const QString& folder, const QString& baseName);
+
+// The executable that the auto-start entry, the tray tip and the update are about: the running
+// one unless a caller (a test) names another folder or base name.
+struct ExeIdentity
+{
+    QString folder = AppFolder();
+    QString baseName = ExeBaseName();
+};
 
 // The application's names and its life in the tray, set once after the application object
 // exists; the program and the window tests share it. No display name is set: Qt would append it

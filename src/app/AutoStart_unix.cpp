@@ -24,26 +24,22 @@ QString configHome()
     return QDir::homePath() + QStringLiteral("/.config");
 }
 
-QString productName()
+QString entryPath(const ExeIdentity& exe)
 {
-    return ProductBaseName(ExeBaseName());
-}
-
-QString entryPath()
-{
-    return configHome() + QStringLiteral("/autostart/") + productName() +
+    return configHome() + QStringLiteral("/autostart/") + ProductBaseName(exe.baseName) +
            QStringLiteral(".desktop");
 }
 
 // The product's file. When that is the file running, the real path is taken: a name with dots
 // in it loses its last part in ExeBaseName().
-QString productExecutable()
+QString productExecutable(const ExeIdentity& exe)
 {
+    const QString product = ProductBaseName(exe.baseName);
     const QFileInfo real(QCoreApplication::applicationFilePath());
-    if (QDir::toNativeSeparators(real.absolutePath()) == AppFolder() &&
-        real.completeBaseName() == productName())
+    if (QDir::toNativeSeparators(real.absolutePath()) == exe.folder &&
+        real.completeBaseName() == product)
         return real.absoluteFilePath();
-    return AppFolder() + QLatin1Char('/') + ExeFileName(productName());
+    return exe.folder + QLatin1Char('/') + ExeFileName(product);
 }
 
 // One argument of an Exec line: inside double quotes, ", `, $ and \ take a backslash. The whole
@@ -79,24 +75,24 @@ qint32 lastErrno(qint32 fallback)
 
 } // namespace
 
-QString AutoStartCommand()
+QString AutoStartCommand(const ExeIdentity& exe)
 {
-    return quotedExecArgument(productExecutable()) + QStringLiteral(" --auto-start");
+    return quotedExecArgument(productExecutable(exe)) + QStringLiteral(" --auto-start");
 }
 
-QString AutoStartLocation()
+QString AutoStartLocation(const ExeIdentity& exe)
 {
-    return entryPath();
+    return entryPath(exe);
 }
 
-bool AutoStartEntryExists()
+bool AutoStartEntryExists(const ExeIdentity& exe)
 {
-    return QFileInfo::exists(entryPath());
+    return QFileInfo::exists(entryPath(exe));
 }
 
-void SetAutoStart(bool enable, qint32& errorNumber)
+void SetAutoStart(bool enable, qint32& errorNumber, const ExeIdentity& exe)
 {
-    const QString path = entryPath();
+    const QString path = entryPath(exe);
     errno = 0;
     if (!enable) {
         QFile entry(path);
@@ -122,7 +118,7 @@ void SetAutoStart(bool enable, qint32& errorNumber)
                                         "Type=Application\n"
                                         "Name=Q17 Tallyframe\n"
                                         "Exec=") +
-                         AutoStartCommand() +
+                         AutoStartCommand(exe) +
                          QStringLiteral("\n"
                                         "Terminal=false\n"
                                         "X-GNOME-Autostart-enabled=true\n");

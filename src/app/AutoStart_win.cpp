@@ -22,80 +22,78 @@ const QString kUserRun =
 constexpr qint32 kAccessDenied = -2147024891;
 constexpr qint32 kNotFound = -2147024894;
 
-// The value's name: the product's, also while a file of the update's hand-over runs.
-QString valueName()
+QString productExecutable(const ExeIdentity& exe)
 {
-    return ProductBaseName(ExeBaseName());
-}
-
-QString productExecutable()
-{
+    const QString product = ProductBaseName(exe.baseName);
     const QFileInfo real(QCoreApplication::applicationFilePath());
-    if (QDir::toNativeSeparators(real.absolutePath()) == AppFolder() &&
-        real.completeBaseName() == valueName())
+    if (QDir::toNativeSeparators(real.absolutePath()) == exe.folder &&
+        real.completeBaseName() == product)
         return QDir::toNativeSeparators(real.absoluteFilePath());
-    return AppFolder() + QLatin1Char('\\') + valueName() + QStringLiteral(".exe");
+    return exe.folder + QLatin1Char('\\') + product + QStringLiteral(".exe");
 }
 
-bool writeValue(const QString& key, const QString& data)
+bool writeValue(const QString& key, const QString& name, const QString& data)
 {
     QSettings run(key, QSettings::NativeFormat);
-    run.setValue(valueName(), data);
+    run.setValue(name, data);
     run.sync();
-    return run.status() == QSettings::NoError && run.value(valueName()).toString() == data;
+    return run.status() == QSettings::NoError && run.value(name).toString() == data;
 }
 
-bool hasValue(const QString& key)
+bool hasValue(const QString& key, const QString& name)
 {
-    return QSettings(key, QSettings::NativeFormat).contains(valueName());
+    return QSettings(key, QSettings::NativeFormat).contains(name);
 }
 
 // True when the value is gone afterwards (also when it was never there).
-bool removeValue(const QString& key)
+bool removeValue(const QString& key, const QString& name)
 {
     QSettings run(key, QSettings::NativeFormat);
-    if (!run.contains(valueName()))
+    if (!run.contains(name))
         return true;
-    run.remove(valueName());
+    run.remove(name);
     run.sync();
-    return run.status() == QSettings::NoError && !run.contains(valueName());
+    return run.status() == QSettings::NoError && !run.contains(name);
 }
 
 } // namespace
 
-QString AutoStartCommand()
+QString AutoStartCommand(const ExeIdentity& exe)
 {
-    return QLatin1Char('"') + productExecutable() + QStringLiteral("\" --auto-start");
+    return QLatin1Char('"') + productExecutable(exe) + QStringLiteral("\" --auto-start");
 }
 
-QString AutoStartLocation()
+// The value's name is the product's, also while a file of the update's hand-over runs.
+QString AutoStartLocation(const ExeIdentity& exe)
 {
-    return kMachineRun + QLatin1Char('\\') + valueName();
+    return kMachineRun + QLatin1Char('\\') + ProductBaseName(exe.baseName);
 }
 
-bool AutoStartEntryExists()
+bool AutoStartEntryExists(const ExeIdentity& exe)
 {
-    return hasValue(kMachineRun) || hasValue(kUserRun);
+    const QString name = ProductBaseName(exe.baseName);
+    return hasValue(kMachineRun, name) || hasValue(kUserRun, name);
 }
 
-void SetAutoStart(bool enable, qint32& errorNumber)
+void SetAutoStart(bool enable, qint32& errorNumber, const ExeIdentity& exe)
 {
-    const QString data = AutoStartCommand();
+    const QString name = ProductBaseName(exe.baseName);
+    const QString data = AutoStartCommand(exe);
     if (enable) {
         // Two entries would start the agent twice at log-on: keep exactly one.
-        if (writeValue(kMachineRun, data) ||
-            QSettings(kMachineRun, QSettings::NativeFormat).value(valueName()).toString() == data) {
-            removeValue(kUserRun);
+        if (writeValue(kMachineRun, name, data) ||
+            QSettings(kMachineRun, QSettings::NativeFormat).value(name).toString() == data) {
+            removeValue(kUserRun, name);
             return;
         }
-        if (!writeValue(kUserRun, data))
+        if (!writeValue(kUserRun, name, data))
             errorNumber = kAccessDenied;
         return;
     }
 
-    const bool existed = hasValue(kMachineRun) || hasValue(kUserRun);
-    const bool machineGone = removeValue(kMachineRun);
-    const bool userGone = removeValue(kUserRun);
+    const bool existed = hasValue(kMachineRun, name) || hasValue(kUserRun, name);
+    const bool machineGone = removeValue(kMachineRun, name);
+    const bool userGone = removeValue(kUserRun, name);
     if (!machineGone || !userGone)
         errorNumber = kAccessDenied;
     else if (!existed)

@@ -50,10 +50,10 @@ QString TrayIcon::toolTip() const
     return m_icon ? m_icon->toolTip() : QString();
 }
 
-QString TrayIcon::tipText()
+QString TrayIcon::tipText(const QString& exeBaseName)
 {
     const QString comments = ServiceConfig::buildComments();
-    return comments.isEmpty() ? ExeBaseName() : ExeBaseName() + QLatin1Char('\n') + comments;
+    return comments.isEmpty() ? exeBaseName : exeBaseName + QLatin1Char('\n') + comments;
 }
 
 void TrayIcon::onActivated(QSystemTrayIcon::ActivationReason reason)

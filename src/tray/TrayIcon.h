@@ -28,7 +28,7 @@ public:
     QString toolTip() const;
 
     // The executable's base name, then the build's comments line when there is one.
-    static QString tipText();
+    static QString tipText(const QString& exeBaseName);
 
     // A mouse action on the icon, as the notification area reports it.
     void onActivated(QSystemTrayIcon::ActivationReason reason);

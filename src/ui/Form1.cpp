@@ -59,8 +59,8 @@ QLabel* makeLabel(QWidget* parent, const QString& text, const QRect& geometry)
 
 } // namespace
 
-Form1::Form1(ServiceClient& service, Dialogs& dialogs, QWidget* parent)
-    : QMainWindow(parent), m_service(service), m_dialogs(dialogs)
+Form1::Form1(ServiceClient& service, Dialogs& dialogs, ExeIdentity exe, QWidget* parent)
+    : QMainWindow(parent), m_service(service), m_dialogs(dialogs), m_exe(std::move(exe))
 {
     // A fixed single border: minimize, no maximize, no resizing.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |

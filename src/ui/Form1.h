@@ -2,6 +2,7 @@
 // the three timers. Its methods are spread over several files by concern (Form1*.cpp).
 #pragma once
 
+#include "app/AppControl.h"
 #include "pipeline/ReportCourier.h"
 
 #include <QMainWindow>
@@ -26,8 +27,10 @@ class Form1 : public QMainWindow
 
 public:
     // The window and every window it opens call the service through `service` and reach the
-    // desktop (boxes, addresses, the process's end) through `dialogs`.
-    Form1(ServiceClient& service, Dialogs& dialogs, QWidget* parent = nullptr);
+    // desktop (boxes, addresses, the process's end) through `dialogs`; `exe` is the executable
+    // whose auto-start entry, tray tip and update it manages.
+    Form1(ServiceClient& service, Dialogs& dialogs, ExeIdentity exe = {},
+          QWidget* parent = nullptr);
     ~Form1() override;
 
     // Start-up and reload: loads the profile, shows or hides the window, opens the database and
@@ -161,6 +164,7 @@ private:
 
     ServiceClient& m_service;
     Dialogs& m_dialogs;
+    const ExeIdentity m_exe;
     // TxtRs's text exactly as set: the box itself shows CR LF as plain line breaks.
     QString m_txtRsText;
     QTimer* m_startupRetry = nullptr;

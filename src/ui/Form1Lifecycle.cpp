@@ -25,7 +25,7 @@ void Form1::AddTrayIcon(QLabel* host)
     Q_UNUSED(host);
     if (!m_tray)
         m_tray = new TrayIcon(this, mnuBantuan, this);
-    if (m_tray->add(windowIcon(), TrayIcon::tipText()))
+    if (m_tray->add(windowIcon(), TrayIcon::tipText(m_exe.baseName)))
         return;
     // Without a notification area a hidden agent could never be reached again: it stays in the
     // task bar, minimised, instead.
@@ -84,7 +84,7 @@ void Form1::Label7_MouseUp(Qt::MouseButton button)
     m_dialogs.messageBox(QStringLiteral("Membuang startup aplikasi"), Dialogs::Information,
                          QStringLiteral("Uninstalling..."));
     qint32 errorNumber = 0;
-    SetAutoStart(false, errorNumber);
+    SetAutoStart(false, errorNumber, m_exe);
     if (errorNumber != 0)
         qCInfo(lcApp) << "auto-start entry not removed, error" << errorNumber;
     m_dialogs.messageBox(QStringLiteral("Aplikasi telah berhasil dilepas dari perangkat. Silakan "
@@ -98,9 +98,9 @@ void Form1::ShutDown()
 {
     // Every orderly exit writes the entry again, so that a moved executable is found next time.
     // A bundled copy leaves the machine's start-up alone.
-    if (ExeBaseName() != QLatin1String("Bundle1")) {
+    if (m_exe.baseName != QLatin1String("Bundle1")) {
         qint32 errorNumber = 0;
-        SetAutoStart(true, errorNumber);
+        SetAutoStart(true, errorNumber, m_exe);
         if (errorNumber != 0)
             qCInfo(lcApp) << "auto-start entry not written, error" << errorNumber;
     }

@@ -30,7 +30,7 @@ void Form1::CekUpdt()
     const bool wasInTick = m_inTick;
     m_inTick = true;
 
-    const UpdateSite site{AppFolder(), ExeBaseName(), ExeFileName(QString()), UpdatePublicKey(),
+    const UpdateSite site{m_exe.folder, m_exe.baseName, ExeFileName(QString()), UpdatePublicKey(),
                           ServiceConfig::versionText()};
     UpdateHooks hooks;
     hooks.prompt = [this](const QString& text) { Prompting(text); };

@@ -28,8 +28,8 @@ QLabel* paragraph(QWidget* parent, const QString& text)
 
 } // namespace
 
-Form2::Form2(const QString& serviceHost, Dialogs& dialogs, QWidget* owner)
-    : QDialog(owner), m_dialogs(dialogs)
+Form2::Form2(const QString& serviceHost, Dialogs& dialogs, QWidget* owner, ExeIdentity exe)
+    : QDialog(owner), m_dialogs(dialogs), m_exe(std::move(exe))
 {
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
@@ -111,7 +111,7 @@ Form2::Form2(const QString& serviceHost, Dialogs& dialogs, QWidget* owner)
 void Form2::Command1_Click()
 {
     qint32 errorNumber = 0;
-    SetAutoStart(true, errorNumber);
+    SetAutoStart(true, errorNumber, m_exe);
     if (errorNumber != 0)
         qCInfo(lcApp) << "auto-start entry not written, error" << errorNumber;
     accept();
@@ -124,10 +124,11 @@ void Form2::Command2_Click()
     reject();
 }
 
-void Form2::showAtFirstStart(const QString& serviceHost, Dialogs& dialogs, QWidget* owner)
+void Form2::showAtFirstStart(const QString& serviceHost, Dialogs& dialogs, QWidget* owner,
+                             const ExeIdentity& exe)
 {
-    if (AutoStartEntryExists())
+    if (AutoStartEntryExists(exe))
         return;
-    Form2 consent(serviceHost, dialogs, owner);
+    Form2 consent(serviceHost, dialogs, owner, exe);
     dialogs.showModal(&consent);
 }

@@ -2,6 +2,8 @@
 // service host, connects to the database) before it does any of it.
 #pragma once
 
+#include "app/AppControl.h"
+
 #include <QDialog>
 
 class Dialogs;
@@ -14,11 +16,13 @@ class Form2 : public QDialog
 
 public:
     // Opens centred on its owner and takes the owner's icon; names the host the agent talks to.
-    Form2(const QString& serviceHost, Dialogs& dialogs, QWidget* owner = nullptr);
+    Form2(const QString& serviceHost, Dialogs& dialogs, QWidget* owner = nullptr,
+          ExeIdentity exe = {});
 
     // At the first start on a machine, that is while no auto-start entry exists, the window is
     // shown (modally, through Dialogs) before anything else happens. "Batal" ends the program.
-    static void showAtFirstStart(const QString& serviceHost, Dialogs& dialogs, QWidget* owner);
+    static void showAtFirstStart(const QString& serviceHost, Dialogs& dialogs, QWidget* owner,
+                                 const ExeIdentity& exe = {});
 
     QLabel* Label6 = nullptr;
     QLabel* Label1 = nullptr;
@@ -35,4 +39,5 @@ public:
 
 private:
     Dialogs& m_dialogs;
+    const ExeIdentity m_exe;
 };

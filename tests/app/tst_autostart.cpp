@@ -42,15 +42,14 @@ class TestAutoStart : public QObject
 private:
     QTemporaryDir m_home;
     QString config() const { return m_home.filePath("config"); }
+    const ExeIdentity m_exe{"/opt/q17", "Q17-Tallyframe"};
 
 private slots:
     void init()
     {
         qputenv("XDG_CONFIG_HOME", config().toUtf8());
         QDir(config()).removeRecursively();
-        setExeIdentityForTesting("/opt/q17", "Q17-Tallyframe");
     }
-    void cleanupTestCase() { setExeIdentityForTesting({}, {}); }
 
     void execLineQuotesTheExecutable_data()
     {
@@ -85,19 +84,19 @@ private slots:
         QFETCH(QString, folder);
         QFETCH(QString, base);
         QFETCH(QString, exec);
-        setExeIdentityForTesting(folder, base);
+        const ExeIdentity exe{folder, base};
         qint32 error = 4711;
-        SetAutoStart(true, error);
+        SetAutoStart(true, error, exe);
         QCOMPARE(error, 4711); // untouched on success
 
         const QString path = config() + "/autostart/" + base + ".desktop";
-        QCOMPARE(AutoStartLocation(), path);
+        QCOMPARE(AutoStartLocation(exe), path);
         const QString text = readFile(path);
         QVERIFY2(text.startsWith("[Desktop Entry]\n"), qPrintable(text));
         QVERIFY(text.contains("\nType=Application\n"));
         // Exactly one Exec line: nothing in the path can add a key of its own.
         QCOMPARE(execLines(text), QStringList{exec});
-        QVERIFY(AutoStartEntryExists());
+        QVERIFY(AutoStartEntryExists(exe));
     }
 
     // The update's hand-over runs the product under other names; its one entry stays the
@@ -112,29 +111,27 @@ private slots:
     {
         QFETCH(QString, base);
         const QString product = config() + "/autostart/Q17-Tallyframe.desktop";
-        setExeIdentityForTesting("/opt/q17", "Q17-Tallyframe");
         qint32 error = 0;
-        SetAutoStart(true, error);
-        setExeIdentityForTesting("/opt/q17", base);
-        QVERIFY(AutoStartEntryExists());
-        QCOMPARE(AutoStartLocation(), product);
+        SetAutoStart(true, error, m_exe);
+        const ExeIdentity handOver{"/opt/q17", base};
+        QVERIFY(AutoStartEntryExists(handOver));
+        QCOMPARE(AutoStartLocation(handOver), product);
 
         QVERIFY(QFile::remove(product));
-        QVERIFY(!AutoStartEntryExists());
-        SetAutoStart(true, error);
+        QVERIFY(!AutoStartEntryExists(handOver));
+        SetAutoStart(true, error, handOver);
         QCOMPARE(error, 0);
         QCOMPARE(QDir(config() + "/autostart").entryList(QDir::Files),
                  QStringList{"Q17-Tallyframe.desktop"});
         QCOMPARE(execLines(readFile(product)),
                  QStringList{"Exec=\"/opt/q17/Q17-Tallyframe\" --auto-start"});
-        SetAutoStart(false, error);
+        SetAutoStart(false, error, handOver);
         QCOMPARE(error, 0);
         QVERIFY(!QFile::exists(product));
     }
 
     void entryNamesTheRunningFile()
     {
-        setExeIdentityForTesting({}, {});
         const QString running = QCoreApplication::applicationFilePath();
         if (running.contains(QRegularExpression("[\\s\"`$\\\\%]")))
             QSKIP("the test binary's path needs quoting; the table above covers that");
@@ -169,9 +166,9 @@ private slots:
         QFile::remove(expected);
 
         qint32 error = 0;
-        SetAutoStart(true, error);
+        SetAutoStart(true, error, m_exe);
         const bool written = QFile::exists(expected);
-        const QString location = AutoStartLocation();
+        const QString location = AutoStartLocation(m_exe);
         qputenv("HOME", oldHome);
         QVERIFY2(written, qPrintable(location));
         QCOMPARE(location, expected);
@@ -181,23 +178,21 @@ private slots:
     void writingTwiceKeepsOneEntryAndRemovingDeletesIt()
     {
         qint32 error = 0;
-        SetAutoStart(true, error);
-        SetAutoStart(true, error);
+        SetAutoStart(true, error, m_exe);
+        SetAutoStart(true, error, m_exe);
         QCOMPARE(QDir(config() + "/autostart").entryList(QDir::Files),
                  QStringList{"Q17-Tallyframe.desktop"});
-        SetAutoStart(false, error);
+        SetAutoStart(false, error, m_exe);
         QCOMPARE(error, 0);
-        QVERIFY(!AutoStartEntryExists());
+        QVERIFY(!AutoStartEntryExists(m_exe));
         QVERIFY(!QFile::exists(config() + "/autostart/Q17-Tallyframe.desktop"));
     }
 
     void removingAnEntryOfAnotherNameLeavesItAlone()
     {
         qint32 error = 0;
-        setExeIdentityForTesting("/opt/q17", "Other-Agent");
-        SetAutoStart(true, error);
-        setExeIdentityForTesting("/opt/q17", "Q17-Tallyframe");
-        SetAutoStart(false, error);
+        SetAutoStart(true, error, {"/opt/q17", "Other-Agent"});
+        SetAutoStart(false, error, m_exe);
         QCOMPARE(error, qint32(ENOENT)); // there was none of ours
         QVERIFY(QFile::exists(config() + "/autostart/Other-Agent.desktop"));
     }
@@ -209,9 +204,9 @@ private slots:
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
         qint32 error = 0;
-        SetAutoStart(true, error);
+        SetAutoStart(true, error, m_exe);
         QVERIFY(error != 0);
-        QVERIFY(!AutoStartEntryExists());
+        QVERIFY(!AutoStartEntryExists(m_exe));
         QFile::remove(config());
     }
 };

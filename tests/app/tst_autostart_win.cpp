@@ -100,15 +100,16 @@ class TestAutoStartWin : public QObject
 {
     Q_OBJECT
 
+private:
+    const ExeIdentity m_exe{QStringLiteral("C:\\Q17"), kBase};
+
 private slots:
     void init()
     {
-        setExeIdentityForTesting(QStringLiteral("C:\\Q17"), kBase);
         removeValue(kMachineRun);
         removeValue(kUserRun);
     }
     void cleanup() { init(); }
-    void cleanupTestCase() { setExeIdentityForTesting({}, {}); }
 
     void machineValueQuotesTheExecutable_data()
     {
@@ -124,22 +125,21 @@ private slots:
     {
         QFETCH(QString, folder);
         QFETCH(QString, data);
-        setExeIdentityForTesting(folder, kBase);
+        const ExeIdentity exe{folder, kBase};
         // A per-user value of an earlier start without rights would start a second agent.
         setValue(kUserRun, QStringLiteral("\"D:\\old\\Q17-Tallyframe.exe\" --auto-start"));
         qint32 error = kUntouched;
-        SetAutoStart(true, error);
+        SetAutoStart(true, error, exe);
         QCOMPARE(error, kUntouched);
         QCOMPARE(valueIn(kMachineRun), data);
         QVERIFY(!hasValue(kUserRun));
-        QCOMPARE(AutoStartCommand(), data);
-        QCOMPARE(AutoStartLocation(), kMachineRun + "\\Q17-Tallyframe");
-        QVERIFY(AutoStartEntryExists());
+        QCOMPARE(AutoStartCommand(exe), data);
+        QCOMPARE(AutoStartLocation(exe), kMachineRun + "\\Q17-Tallyframe");
+        QVERIFY(AutoStartEntryExists(exe));
     }
 
     void entryNamesTheRunningProgram()
     {
-        setExeIdentityForTesting({}, {});
         // The real identity: this test's own .exe in its own folder.
         const QString running = QDir::toNativeSeparators(QCoreApplication::applicationFilePath());
         QCOMPARE(ExeBaseName(), QStringLiteral("tst_autostart_win"));
@@ -152,15 +152,15 @@ private slots:
         if (!guard.refused())
             QSKIP("this registry lets everyone write the machine's Run key (Wine does)");
         qint32 error = kUntouched;
-        SetAutoStart(true, error);
+        SetAutoStart(true, error, m_exe);
         QCOMPARE(error, kUntouched); // the entry exists: the agent comes up at the next log-on
         QVERIFY(!hasValue(kMachineRun));
         QCOMPARE(valueIn(kUserRun), QStringLiteral("\"C:\\Q17\\Q17-Tallyframe.exe\" --auto-start"));
-        QVERIFY(AutoStartEntryExists());
+        QVERIFY(AutoStartEntryExists(m_exe));
 
         // Removing: the user's value goes, the machine's key cannot be written, nothing was there.
         error = kUntouched;
-        SetAutoStart(false, error);
+        SetAutoStart(false, error, m_exe);
         QVERIFY(!hasValue(kUserRun));
         QCOMPARE(error, kUntouched);
     }
@@ -172,7 +172,7 @@ private slots:
         if (!guard.refused())
             QSKIP("this registry lets everyone write the machine's Run key (Wine does)");
         qint32 error = kUntouched;
-        SetAutoStart(false, error);
+        SetAutoStart(false, error, m_exe);
         QCOMPARE(error, kAccessDenied);
         QVERIFY(hasValue(kMachineRun));
     }
@@ -197,13 +197,13 @@ private slots:
         if (user)
             setValue(kUserRun, QStringLiteral("y"));
         // The first-start rule reads either one.
-        QCOMPARE(AutoStartEntryExists(), machine || user);
+        QCOMPARE(AutoStartEntryExists(m_exe), machine || user);
         qint32 got = kUntouched;
-        SetAutoStart(false, got);
+        SetAutoStart(false, got, m_exe);
         QCOMPARE(got, error);
         QVERIFY(!hasValue(kMachineRun));
         QVERIFY(!hasValue(kUserRun));
-        QVERIFY(!AutoStartEntryExists());
+        QVERIFY(!AutoStartEntryExists(m_exe));
     }
 
     void otherProgramsValuesStay()
@@ -212,8 +212,8 @@ private slots:
         run.setValue(QStringLiteral("Other"), QStringLiteral("other.exe"));
         run.sync();
         qint32 error = 0;
-        SetAutoStart(true, error);
-        SetAutoStart(false, error);
+        SetAutoStart(true, error, m_exe);
+        SetAutoStart(false, error, m_exe);
         QCOMPARE(QSettings(kMachineRun, QSettings::NativeFormat).value("Other").toString(),
                  QStringLiteral("other.exe"));
         run.remove(QStringLiteral("Other"));

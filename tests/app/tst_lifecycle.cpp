@@ -109,6 +109,8 @@ private:
         QDir(m_dir.filePath("config")).removeRecursively();
     }
 #endif
+    // The agent as installed there; a test of another name makes its own.
+    const ExeIdentity m_exe{kAppFolder, "Q17-Tallyframe"};
     static QStringList storeKeys()
     {
         return SettingsStore::open()->allKeys();
@@ -132,7 +134,6 @@ private slots:
     {
         g_statuses.clear();
         ProfileState::instance().reset();
-        setExeIdentityForTesting(kAppFolder, "Q17-Tallyframe");
         removeEntries();
         SettingsStore::open()->clear();
     }
@@ -157,7 +158,7 @@ private slots:
             service.store().createCompany("Toko Startup", kDevice, "0812", {}, stored);
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client, dialogs);
+        Form1 form(client, dialogs, m_exe);
         ProfileState::instance().ApiKey = company.apiKey;
         ProfileState::instance().AppHide = qint16(stored);
         form.mnuStartupOpt[stored]->setChecked(true);
@@ -192,7 +193,7 @@ private slots:
         QVERIFY(service.server().setFaults(faults));
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client, dialogs);
+        Form1 form(client, dialogs, m_exe);
         ProfileState::instance().ApiKey = company.apiKey;
         form.mnuStartupOpt[0]->setChecked(true);
 
@@ -243,7 +244,7 @@ private slots:
         DeviceNameGuard device(kDevice);
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client, dialogs);
+        Form1 form(client, dialogs, m_exe);
         ProfileState::instance().ApiKey = "old-key";
 
         form.mnuStartupOpt_Click(1);
@@ -269,7 +270,7 @@ private slots:
         qputenv("TALLYFRAME_SERVICE_URL", http.baseUrl().toUtf8());
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client, dialogs);
+        Form1 form(client, dialogs, m_exe);
         form.mnuStartupOpt[0]->setChecked(true); // the service holds "Show"
         form.mnuStartupOpt[1]->trigger();        // ticks itself, as a click on the menu does
         qunsetenv("TALLYFRAME_SERVICE_URL");
@@ -287,7 +288,7 @@ private slots:
     {
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client, dialogs);
+        Form1 form(client, dialogs, m_exe);
         form.hide(); // as when running in the tray
         form.mnuExit_Click();
 
@@ -306,7 +307,7 @@ private slots:
     {
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client, dialogs);
+        Form1 form(client, dialogs, m_exe);
         form.show();
         QVERIFY(!form.close()); // refused: the window stays until the exit timer ends it
         QVERIFY(form.isVisible());
@@ -330,13 +331,13 @@ private slots:
         QFETCH(QString, base);
         QFETCH(bool, entryBefore);
         QFETCH(bool, rewritten);
-        setExeIdentityForTesting(kAppFolder, base);
+        const ExeIdentity exe{kAppFolder, base};
         const QByteArray stale = "[Desktop Entry]\nExec=/old/place --auto-start\n";
         if (entryBefore)
             writeEntry(base, stale);
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client, dialogs);
+        Form1 form(client, dialogs, exe);
         form.ShutDown();
 
         const bool exists = entryExists(base);
@@ -354,7 +355,7 @@ private slots:
     {
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client, dialogs);
+        Form1 form(client, dialogs, m_exe);
         form.hide();
         form.watchSessionEnd();
         QVERIFY(QMetaObject::invokeMethod(qApp, "aboutToQuit", Qt::DirectConnection));
@@ -382,12 +383,12 @@ private slots:
         QFETCH(bool, yes);
         QFETCH(int, boxes);
         qint32 error = 0;
-        SetAutoStart(true, error);
+        SetAutoStart(true, error, m_exe);
         SettingsStore::open()->setValue("Sekuritas/APIKey", "k");
         ScriptedDialogs dialogs;
         dialogs.yesNoAnswers = {yes};
         ServiceClient client;
-        Form1 form(client, dialogs);
+        Form1 form(client, dialogs, m_exe);
         form.Label7_MouseUp(Qt::MouseButton(button));
 
         QCOMPARE(dialogs.shown.size(), boxes);
@@ -415,7 +416,7 @@ private slots:
         QFETCH(bool, leftovers);
         if (leftovers) {
             qint32 error = 0;
-            SetAutoStart(true, error);
+            SetAutoStart(true, error, m_exe);
             const auto store = SettingsStore::open();
             store->setValue("Sekuritas/APIKey", "k");
             store->setValue("Identitas/Nama", "Toko");
@@ -430,7 +431,7 @@ private slots:
         ScriptedDialogs dialogs;
         dialogs.yesNoAnswers = {true};
         ServiceClient client;
-        Form1 form(client, dialogs);
+        Form1 form(client, dialogs, m_exe);
         form.Label7_MouseUp(Qt::RightButton);
 
         QCOMPARE(dialogs.shown.size(), 4);
@@ -446,7 +447,7 @@ private slots:
             QCOMPARE(dialogs.shown[i].style, 64);
         QCOMPARE(storeKeys(), QStringList{"Aplikasi/Lain"});
         QVERIFY(!entryExists());
-        QVERIFY(!AutoStartEntryExists());
+        QVERIFY(!AutoStartEntryExists(m_exe));
         QCOMPARE(dialogs.endApps, 1);
         QVERIFY(!form.TmrExit->isActive()); // the orderly exit is not run
     }
@@ -458,7 +459,7 @@ private slots:
         qputenv("TALLYFRAME_SERVICE_URL", "http://127.0.0.1:8123");
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 owner(client, dialogs);
+        Form1 owner(client, dialogs, m_exe);
         Form2 consent(client.hostDisplay(), dialogs, &owner);
         qunsetenv("TALLYFRAME_SERVICE_URL");
         QCOMPARE(consent.windowTitle(), QString("Izin menjalankan aplikasi"));
@@ -512,7 +513,7 @@ private slots:
         QFETCH(int, endApps);
         qint32 error = 0;
         if (entryBefore)
-            SetAutoStart(true, error);
+            SetAutoStart(true, error, m_exe);
         ScriptedDialogs dialogs;
         bool visibleAfter = true;
         int result = -1;
@@ -530,8 +531,8 @@ private slots:
             result = consent->result();
         };
         ServiceClient client;
-        Form1 form(client, dialogs);
-        Form2::showAtFirstStart(client.hostDisplay(), dialogs, &form);
+        Form1 form(client, dialogs, m_exe);
+        Form2::showAtFirstStart(client.hostDisplay(), dialogs, &form, m_exe);
 
         QCOMPARE(dialogs.shown.size(), shown ? 1 : 0);
         if (shown) {

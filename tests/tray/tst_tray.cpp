@@ -40,13 +40,10 @@ class TestTray : public QObject
 
 private:
     QTemporaryDir m_config; // the exit writes an auto-start entry: keep it out of the real one
+    const ExeIdentity m_exe{"/opt/q17", "Q17-Tallyframe"};
 
 private slots:
-    void initTestCase()
-    {
-        qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
-        setExeIdentityForTesting("/opt/q17", "Q17-Tallyframe");
-    }
+    void initTestCase() { qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8()); }
     void init() { ProfileState::instance().reset(); }
 
     void notifications_data()
@@ -67,7 +64,7 @@ private slots:
         QFETCH(bool, menuShown);
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client, dialogs);
+        Form1 form(client, dialogs, m_exe);
         form.hide(); // started in the tray
         TrayIcon tray(&form, form.mnuBantuan);
         tray.onActivated(QSystemTrayIcon::ActivationReason(reason));
@@ -90,7 +87,7 @@ private slots:
     {
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client, dialogs);
+        Form1 form(client, dialogs, m_exe);
         form.showMinimized();
         TrayIcon tray(&form, form.mnuBantuan);
         tray.onActivated(QSystemTrayIcon::Trigger);
@@ -107,7 +104,7 @@ private slots:
             QSKIP("this desktop has a notification area");
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client, dialogs);
+        Form1 form(client, dialogs, m_exe);
         form.hide(); // a start in the tray hides the window before the icon is added
         form.AddTrayIcon(form.PicQ17);
         TrayIcon* tray = form.trayIcon();
@@ -129,7 +126,7 @@ private slots:
             QSKIP("no notification area on this platform");
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client, dialogs);
+        Form1 form(client, dialogs, m_exe);
         form.hide();
         form.AddTrayIcon(form.PicQ17);
         form.AddTrayIcon(form.PicQ17);
@@ -146,16 +143,14 @@ private slots:
     {
         if (!ServiceConfig::buildComments().isEmpty())
             QSKIP("this build has a comments line");
-        setExeIdentityForTesting("/opt/q17", "Agen-Toko");
-        QCOMPARE(TrayIcon::tipText(), QString("Agen-Toko"));
-        setExeIdentityForTesting("/opt/q17", "Q17-Tallyframe");
+        QCOMPARE(TrayIcon::tipText("Agen-Toko"), QString("Agen-Toko"));
     }
 
     void panelDoubleClickTogglesStopError()
     {
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client, dialogs);
+        Form1 form(client, dialogs, m_exe);
         QVERIFY(form.Check1->isHidden());
         doubleClick(form.Frame1);
         QVERIFY(!form.Check1->isHidden());
@@ -177,7 +172,7 @@ private slots:
         QFETCH(QString, child);
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client, dialogs);
+        Form1 form(client, dialogs, m_exe);
         form.show();
         form.Frame1->show();
         const std::map<QString, QWidget*> children = {
@@ -193,14 +188,13 @@ private slots:
         CannedHttpServer http;
         http.status = 404;
         qputenv("TALLYFRAME_SERVICE_URL", http.baseUrl().toUtf8());
-        // The check compares with the running file's time, so the identity must name a file.
-        setExeIdentityForTesting(QCoreApplication::applicationDirPath(), "tst_tray");
+        // The check compares with the running file's time, so the window is given the running
+        // file, not the made-up one of the other tests.
         ScriptedDialogs dialogs;
         ServiceClient client;
-        Form1 form(client, dialogs);
+        Form1 form(client, dialogs, ExeIdentity{});
         doubleClick(form.Image1);
         qunsetenv("TALLYFRAME_SERVICE_URL");
-        setExeIdentityForTesting("/opt/q17", "Q17-Tallyframe");
         QVERIFY(!http.requestLines.isEmpty());
         QVERIFY2(http.requestLines.first().contains("/api/app/get_file_time.php"),
                  http.requestLines.first().constData());

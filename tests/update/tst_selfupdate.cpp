@@ -723,13 +723,12 @@ private slots:
         TestService service;
         QTemporaryDir folder;
         writeFile(folder.filePath(exe("Q17-Tallyframe")), buildBytes(kRunningSize), m_localTime);
-        setExeIdentityForTesting(native(folder.path()), "Q17-Tallyframe");
         const QString caption = "Q17 Tallyframe - Versi " + ServiceConfig::versionText();
         const QString timeLine = "Sekarang: " + localText() + " | Baru: Error: 404";
 
         ServiceClient client;
 
-        Form1 form(client, dialogs);
+        Form1 form(client, dialogs, {native(folder.path()), "Q17-Tallyframe"});
         // The counter lives as long as the process: find where it stands, then count.
         int ticks = 0;
         while (form.LblResponse->text() != timeLine && ticks < 6) {
@@ -756,14 +755,13 @@ private slots:
         QCOMPARE(form.windowTitle(), QStringLiteral("before"));
 
         // Bundle1 only sets the caption.
-        setExeIdentityForTesting(native(folder.path()), "Bundle1");
-        form.LblResponse->setText("idle");
-        form.CekUpdt();
-        QCOMPARE(form.LblResponse->text(), QStringLiteral("idle"));
-        QCOMPARE(form.windowTitle(), caption);
+        Form1 bundle(client, dialogs, {native(folder.path()), "Bundle1"});
+        bundle.LblResponse->setText("idle");
+        bundle.setWindowTitle("before");
+        bundle.CekUpdt();
+        QCOMPARE(bundle.LblResponse->text(), QStringLiteral("idle"));
+        QCOMPARE(bundle.windowTitle(), caption);
         QCOMPARE(dialogs.opened.size(), 1);
-
-        setExeIdentityForTesting({}, {});
     }
 };
 
