@@ -39,8 +39,7 @@ bool onService(const QString& address, const ServiceSettings& service)
 
 struct Transfer
 {
-    QNetworkReply::NetworkError error = QNetworkReply::NoError;
-    QString errorText;
+    QString failure; // why the answer is no whole 200 answer; empty when it is one
     int status = 0;
     QVariant announced; // Content-Length, when the answer had one
     bool tooLarge = false;
@@ -90,9 +89,11 @@ Transfer fetch(const QString& address, QIODevice* sink, qint64 maxBytes, int tim
         WaitFor(reply, &QNetworkReply::finished);
     drain();
 
-    t.error = reply->error();
-    t.errorText = reply->errorString();
     t.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (reply->error() != QNetworkReply::NoError)
+        t.failure = reply->errorString();
+    else if (t.status != 200)
+        t.failure = QStringLiteral("status %1").arg(t.status);
     t.announced = reply->header(QNetworkRequest::ContentLengthHeader);
     delete reply;
     return t;
@@ -113,15 +114,12 @@ DownloadVerdict fetchSignature(const BuildCheck& check, BuildSignature* signatur
         *refusal = QStringLiteral("the build is not signed");
         return DownloadVerdict::Refused;
     }
-    if (t.tooLarge || (t.error == QNetworkReply::NoError && t.status == 200 &&
-                       !ParseSignatureFile(buffer.data(), signature))) {
+    if (t.tooLarge || (t.failure.isEmpty() && !ParseSignatureFile(buffer.data(), signature))) {
         *refusal = QStringLiteral("the signature file cannot be read");
         return DownloadVerdict::Refused;
     }
-    if (t.error != QNetworkReply::NoError || t.status != 200) {
-        *refusal = QStringLiteral("signature: ") +
-                   (t.error != QNetworkReply::NoError ? t.errorText
-                                                      : QStringLiteral("status %1").arg(t.status));
+    if (!t.failure.isEmpty()) {
+        *refusal = QStringLiteral("signature: ") + t.failure;
         return DownloadVerdict::Failed;
     }
     if (CompareVersions(signature->version, check.minimumVersion) < 0) {
@@ -172,9 +170,8 @@ DownloadVerdict download(const QString& address, const QString& fileName, const 
         *refusal = QStringLiteral("cannot write: ") + part.errorString();
         return DownloadVerdict::Failed;
     }
-    if (t.error != QNetworkReply::NoError || t.status != 200) {
-        *refusal = t.error != QNetworkReply::NoError ? t.errorText
-                                                     : QStringLiteral("status %1").arg(t.status);
+    if (!t.failure.isEmpty()) {
+        *refusal = t.failure;
         return DownloadVerdict::Failed;
     }
 
