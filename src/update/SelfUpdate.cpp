@@ -130,12 +130,8 @@ void checkAndDownload(ServiceClient& service, const UpdateSite& site, const Upda
         break;
     case UpdateDecision::Download: {
         hooks.prompt(QLatin1String(UpdateText::Downloading));
-        BuildCheck check;
-        check.service = service.settings();
-        check.referenceFile = files.running();
-        check.publicKey = site.publicKey;
-        check.signatureAddress = serviceAddress(service, files.signaturePath());
-        check.minimumVersion = site.ownVersion;
+        const BuildCheck check{service.settings(), files.running(), site.publicKey,
+                               serviceAddress(service, files.signaturePath()), site.ownVersion};
         const DownloadVerdict verdict =
             DownloadBuild(serviceAddress(service, files.downloadPath()), files.downloaded(), check);
         if (verdict == DownloadVerdict::Accepted)

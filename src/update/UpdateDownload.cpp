@@ -237,8 +237,6 @@ DownloadVerdict DownloadBuild(const QString& address, const QString& fileName,
 qint16 DownloadFile(const ServiceSettings& service, const QString& address, const QString& fileName,
                     const QString& referenceFile)
 {
-    BuildCheck check;
-    check.service = service;
-    check.referenceFile = referenceFile;
+    const BuildCheck check{service, referenceFile};
     return DownloadBuild(address, fileName, check) == DownloadVerdict::Accepted ? 1 : 0;
 }
