@@ -82,17 +82,6 @@ QString serviceAddress(const ServiceClient& service, const QString& path)
     return url.toString(QUrl::FullyEncoded);
 }
 
-QString recall(const UpdateHooks& hooks, const char* key)
-{
-    return hooks.recall ? hooks.recall(QLatin1String(key)) : QString();
-}
-
-void remember(const UpdateHooks& hooks, const char* key, const QString& value)
-{
-    if (hooks.remember)
-        hooks.remember(QLatin1String(key), value);
-}
-
 void checkAndDownload(ServiceClient& service, const UpdateSite& site, const UpdateFiles& files,
                       const UpdateHooks& hooks, QString* localTime, QString* serverTime)
 {
@@ -111,9 +100,9 @@ void checkAndDownload(ServiceClient& service, const UpdateSite& site, const Upda
     // A published build met before is judged by that meeting, not by the clocks: a clock
     // behind the service's would otherwise fetch the same build at every check.
     if (decision != UpdateDecision::CheckFailed) {
-        if (*serverTime == recall(hooks, kInstalledTimeKey)) {
+        if (*serverTime == hooks.recall(QLatin1String(kInstalledTimeKey))) {
             decision = UpdateDecision::UpToDate;
-        } else if (*serverTime == recall(hooks, kRefusedTimeKey)) {
+        } else if (*serverTime == hooks.recall(QLatin1String(kRefusedTimeKey))) {
             qCInfo(lcUpdate).noquote()
                 << "the build published at" << *serverTime << "was refused before";
             hooks.prompt(QLatin1String(UpdateText::DownloadFailed));
@@ -135,9 +124,9 @@ void checkAndDownload(ServiceClient& service, const UpdateSite& site, const Upda
         const DownloadVerdict verdict =
             DownloadBuild(serviceAddress(service, files.downloadPath()), files.downloaded(), check);
         if (verdict == DownloadVerdict::Accepted)
-            remember(hooks, kInstalledTimeKey, *serverTime);
+            hooks.remember(QLatin1String(kInstalledTimeKey), *serverTime);
         else if (verdict == DownloadVerdict::Refused)
-            remember(hooks, kRefusedTimeKey, *serverTime);
+            hooks.remember(QLatin1String(kRefusedTimeKey), *serverTime);
         hooks.prompt(QLatin1String(verdict == DownloadVerdict::Accepted
                                        ? UpdateText::Downloaded
                                        : UpdateText::DownloadFailed));
