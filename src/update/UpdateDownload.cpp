@@ -19,22 +19,16 @@
 
 namespace {
 
-int defaultPort(const QString& scheme)
-{
-    return scheme == QLatin1String("https") ? 443 : 80;
-}
-
-bool sameOrigin(const QUrl& a, const QUrl& b)
-{
-    const QString scheme = a.scheme().toLower();
-    return scheme == b.scheme().toLower() && a.host().compare(b.host(), Qt::CaseInsensitive) == 0 &&
-           a.port(defaultPort(scheme)) == b.port(defaultPort(scheme));
-}
-
+// The same scheme, host and port as the service, a port left out counting as the scheme's own.
 bool onService(const QString& address, const ServiceSettings& service)
 {
     const QUrl url(address, QUrl::StrictMode);
-    return url.isValid() && !url.host().isEmpty() && sameOrigin(url, QUrl(service.baseUrl));
+    const QUrl base(service.baseUrl);
+    const QString scheme = url.scheme().toLower();
+    const int defaultPort = scheme == QLatin1String("https") ? 443 : 80;
+    return url.isValid() && !url.host().isEmpty() && scheme == base.scheme().toLower() &&
+           url.host().compare(base.host(), Qt::CaseInsensitive) == 0 &&
+           url.port(defaultPort) == base.port(defaultPort);
 }
 
 struct Transfer
@@ -152,9 +146,7 @@ DownloadVerdict download(const QString& address, const QString& fileName, const 
             return verdict;
     }
 
-    const QFileInfo target(fileName);
-    QTemporaryFile part(target.absolutePath() + QLatin1Char('/') + target.fileName() +
-                        QStringLiteral(".XXXXXX.part"));
+    QTemporaryFile part(QFileInfo(fileName).absoluteFilePath() + QStringLiteral(".XXXXXX.part"));
     if (!part.open()) {
         *refusal = QStringLiteral("cannot create ") + part.fileTemplate() + QStringLiteral(": ") +
                    part.errorString();
