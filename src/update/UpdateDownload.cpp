@@ -125,7 +125,7 @@ DownloadVerdict fetchSignature(const BuildCheck& check, BuildSignature* signatur
 }
 
 DownloadVerdict download(const QString& address, const QString& fileName, const BuildCheck& check,
-                         QString* refusal, qint64* received)
+                         QString* refusal)
 {
     if (!onService(address, check.service)) {
         *refusal = QStringLiteral("not on the service");
@@ -153,7 +153,7 @@ DownloadVerdict download(const QString& address, const QString& fileName, const 
         return DownloadVerdict::Failed;
     }
     const Transfer t = fetch(address, &part, kMaxBuildBytes, check.service.timeoutMs);
-    *received = part.size();
+    const qint64 received = part.size();
     if (t.tooLarge) {
         *refusal = QStringLiteral("larger than %1 bytes").arg(kMaxBuildBytes);
         return DownloadVerdict::Refused;
@@ -180,13 +180,12 @@ DownloadVerdict download(const QString& address, const QString& fileName, const 
             return DownloadVerdict::Refused;
         }
     } else {
-        if (t.announced.isValid() && t.announced.toLongLong() != *received) {
-            *refusal =
-                QStringLiteral("%1 of %2 bytes").arg(*received).arg(t.announced.toLongLong());
+        if (t.announced.isValid() && t.announced.toLongLong() != received) {
+            *refusal = QStringLiteral("%1 of %2 bytes").arg(received).arg(t.announced.toLongLong());
             return DownloadVerdict::Failed;
         }
-        if (!IsPlausibleBuild(header, *received, reference.size())) {
-            *refusal = QStringLiteral("not a plausible build (%1 bytes)").arg(*received);
+        if (!IsPlausibleBuild(header, received, reference.size())) {
+            *refusal = QStringLiteral("not a plausible build (%1 bytes)").arg(received);
             return DownloadVerdict::Refused;
         }
     }
@@ -213,12 +212,11 @@ DownloadVerdict DownloadBuild(const QString& address, const QString& fileName,
                               const BuildCheck& check)
 {
     QString refusal;
-    qint64 received = 0;
-    const DownloadVerdict verdict = download(address, fileName, check, &refusal, &received);
+    const DownloadVerdict verdict = download(address, fileName, check, &refusal);
     if (verdict == DownloadVerdict::Accepted)
-        qCInfo(lcUpdate).noquote()
-            << "downloaded" << received << "bytes to" << QDir::toNativeSeparators(fileName)
-            << (check.publicKey.isEmpty() ? "(unverified)" : "(signed)");
+        qCInfo(lcUpdate).noquote() << "downloaded" << QFileInfo(fileName).size() << "bytes to"
+                                   << QDir::toNativeSeparators(fileName)
+                                   << (check.publicKey.isEmpty() ? "(unverified)" : "(signed)");
     else
         qCWarning(lcUpdate).noquote()
             << "download of" << address
