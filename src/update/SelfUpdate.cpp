@@ -28,7 +28,6 @@ constexpr int kRetryPauseMs = 250;
 void pause(int ms)
 {
     QTimer timer;
-    timer.setSingleShot(true);
     timer.start(ms);
     WaitFor(&timer, &QTimer::timeout);
 }
