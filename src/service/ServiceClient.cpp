@@ -56,11 +56,6 @@ int codePageValue(char32_t cp)
 #endif
 }
 
-bool isAsciiAlnum(int v)
-{
-    return (v >= '0' && v <= '9') || (v >= 'A' && v <= 'Z') || (v >= 'a' && v <= 'z');
-}
-
 // UTF-8 when the bytes are valid UTF-8; otherwise the code page the agent itself sends its
 // forms in, which decodes any byte, so no answer is refused for its encoding.
 QString decodeAnswer(const QByteArray& body)
@@ -158,7 +153,7 @@ QString UrlEncode(const QString& text)
     out.reserve(text.size() * 3);
     for (const char32_t cp : text.toUcs4()) {
         const int value = codePageValue(cp);
-        if (isAsciiAlnum(value)) {
+        if (value < 0x80 && QChar::isLetterOrNumber(char32_t(value))) {
             out += QChar(value);
         } else if (value == ' ') {
             out += QLatin1Char('+');
