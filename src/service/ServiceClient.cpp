@@ -21,43 +21,13 @@ QString fromEnvOr(const char* name, const QString& fallback)
     return value.isEmpty() ? fallback : value;
 }
 
-// The characters outside Latin-1 that Windows-1252 has, at the values 0x80 to 0x9F.
-const struct
-{
-    char32_t unicode;
-    int value;
-} kWindows1252High[] = {
-    {0x20AC, 0x80}, {0x201A, 0x82}, {0x0192, 0x83}, {0x201E, 0x84}, {0x2026, 0x85}, {0x2020, 0x86},
-    {0x2021, 0x87}, {0x02C6, 0x88}, {0x2030, 0x89}, {0x0160, 0x8A}, {0x2039, 0x8B}, {0x0152, 0x8C},
-    {0x017D, 0x8E}, {0x2018, 0x91}, {0x2019, 0x92}, {0x201C, 0x93}, {0x201D, 0x94}, {0x2022, 0x95},
-    {0x2013, 0x96}, {0x2014, 0x97}, {0x02DC, 0x98}, {0x2122, 0x99}, {0x0161, 0x9A}, {0x203A, 0x9B},
-    {0x0153, 0x9C}, {0x017E, 0x9E}, {0x0178, 0x9F},
-};
-
-#ifndef Q_OS_WIN
-// Windows-1252 values of U+0080..U+FFFF characters outside Latin-1 that the code page has.
-int windows1252Value(char32_t cp)
-{
-    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF))
-        return int(cp);
-    for (const auto& entry : kWindows1252High) {
-        if (entry.unicode == cp)
-            return entry.value;
-    }
-    return '?';
-}
-#endif
-
-// The character of a Windows-1252 byte from 0x80 to 0x9F; the five bytes the code page leaves
+// Windows-1252's characters for the bytes 0x80 to 0x9F. The five bytes the code page leaves
 // undefined stand for the control characters of the same value, as Windows decodes them.
-QChar windows1252Char(int value)
-{
-    for (const auto& entry : kWindows1252High) {
-        if (entry.value == value)
-            return QChar(char16_t(entry.unicode));
-    }
-    return QChar(value);
-}
+constexpr char16_t kWindows1252High[] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
 
 // The value of one character in the code page used for non-Unicode text: the system's ANSI
 // code page on Windows, Windows-1252 elsewhere (what the service has always received).
@@ -77,13 +47,13 @@ int codePageValue(char32_t cp)
         value = (value << 8) | static_cast<unsigned char>(b);
     return value;
 #else
-    return windows1252Value(cp);
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF))
+        return int(cp);
+    // Only above Latin-1: the control characters of the undefined bytes are not in the code page.
+    const auto* const end = std::end(kWindows1252High);
+    const auto* const found = cp > 0xFF ? std::find(std::begin(kWindows1252High), end, cp) : end;
+    return found == end ? '?' : int(0x80 + (found - std::begin(kWindows1252High)));
 #endif
-}
-
-bool isAsciiAlnum(int v)
-{
-    return (v >= '0' && v <= '9') || (v >= 'A' && v <= 'Z') || (v >= 'a' && v <= 'z');
 }
 
 // UTF-8 when the bytes are valid UTF-8; otherwise the code page the agent itself sends its
@@ -98,7 +68,8 @@ QString decodeAnswer(const QByteArray& body)
     decoded.reserve(body.size());
     for (const char byte : body) {
         const auto value = static_cast<unsigned char>(byte);
-        decoded += value >= 0x80 && value < 0xA0 ? windows1252Char(value) : QChar(value);
+        decoded +=
+            value >= 0x80 && value < 0xA0 ? QChar(kWindows1252High[value - 0x80]) : QChar(value);
     }
     return decoded;
 }
@@ -182,7 +153,7 @@ QString UrlEncode(const QString& text)
     out.reserve(text.size() * 3);
     for (const char32_t cp : text.toUcs4()) {
         const int value = codePageValue(cp);
-        if (isAsciiAlnum(value)) {
+        if (value < 0x80 && QChar::isLetterOrNumber(char32_t(value))) {
             out += QChar(value);
         } else if (value == ' ') {
             out += QLatin1Char('+');

@@ -26,8 +26,6 @@ inline constexpr char EditCompany[] = "/api/edit_company.php";
 inline constexpr char ReportRequest[] = "/api/get_rs_req.php";
 inline constexpr char SaveJson[] = "/api/save-json.php";
 inline constexpr char UpdateFlag[] = "/api/update_flag.php";
-inline constexpr char FileTime[] = "/api/app/get_file_time.php";
-inline constexpr char AppFiles[] = "/api/app/";
 inline constexpr char QueryEditorPage[] = "/api/ReportQ.php";
 inline constexpr char ReportViewerPage[] = "/api/report.php";
 } // namespace Endpoint

@@ -28,7 +28,6 @@ constexpr int kRetryPauseMs = 250;
 void pause(int ms)
 {
     QTimer timer;
-    timer.setSingleShot(true);
     timer.start(ms);
     WaitFor(&timer, &QTimer::timeout);
 }
@@ -82,17 +81,6 @@ QString serviceAddress(const ServiceClient& service, const QString& path)
     return url.toString(QUrl::FullyEncoded);
 }
 
-QString recall(const UpdateHooks& hooks, const char* key)
-{
-    return hooks.recall ? hooks.recall(QLatin1String(key)) : QString();
-}
-
-void remember(const UpdateHooks& hooks, const char* key, const QString& value)
-{
-    if (hooks.remember)
-        hooks.remember(QLatin1String(key), value);
-}
-
 void checkAndDownload(ServiceClient& service, const UpdateSite& site, const UpdateFiles& files,
                       const UpdateHooks& hooks, QString* localTime, QString* serverTime)
 {
@@ -111,9 +99,9 @@ void checkAndDownload(ServiceClient& service, const UpdateSite& site, const Upda
     // A published build met before is judged by that meeting, not by the clocks: a clock
     // behind the service's would otherwise fetch the same build at every check.
     if (decision != UpdateDecision::CheckFailed) {
-        if (*serverTime == recall(hooks, kInstalledTimeKey)) {
+        if (*serverTime == hooks.recall(QLatin1String(kInstalledTimeKey))) {
             decision = UpdateDecision::UpToDate;
-        } else if (*serverTime == recall(hooks, kRefusedTimeKey)) {
+        } else if (*serverTime == hooks.recall(QLatin1String(kRefusedTimeKey))) {
             qCInfo(lcUpdate).noquote()
                 << "the build published at" << *serverTime << "was refused before";
             hooks.prompt(QLatin1String(UpdateText::DownloadFailed));
@@ -130,18 +118,14 @@ void checkAndDownload(ServiceClient& service, const UpdateSite& site, const Upda
         break;
     case UpdateDecision::Download: {
         hooks.prompt(QLatin1String(UpdateText::Downloading));
-        BuildCheck check;
-        check.service = service.settings();
-        check.referenceFile = files.running();
-        check.publicKey = site.publicKey;
-        check.signatureAddress = serviceAddress(service, files.signaturePath());
-        check.minimumVersion = site.ownVersion;
+        const BuildCheck check{service.settings(), files.running(), site.publicKey,
+                               serviceAddress(service, files.signaturePath()), site.ownVersion};
         const DownloadVerdict verdict =
             DownloadBuild(serviceAddress(service, files.downloadPath()), files.downloaded(), check);
         if (verdict == DownloadVerdict::Accepted)
-            remember(hooks, kInstalledTimeKey, *serverTime);
+            hooks.remember(QLatin1String(kInstalledTimeKey), *serverTime);
         else if (verdict == DownloadVerdict::Refused)
-            remember(hooks, kRefusedTimeKey, *serverTime);
+            hooks.remember(QLatin1String(kRefusedTimeKey), *serverTime);
         hooks.prompt(QLatin1String(verdict == DownloadVerdict::Accepted
                                        ? UpdateText::Downloaded
                                        : UpdateText::DownloadFailed));

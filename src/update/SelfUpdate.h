@@ -39,7 +39,7 @@ struct UpdateHooks
     std::function<void()> end;                  // ends this process
     int fileRetryMs = kFileRetryMs;
     // What the agent keeps between runs: the published time of the build last installed and
-    // of the one last refused, so that neither is fetched again. Optional.
+    // of the one last refused, so that neither is fetched again.
     std::function<QString(const QString& key)> recall;
     std::function<void(const QString& key, const QString& value)> remember;
 };

@@ -6,33 +6,31 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+
 Q_LOGGING_CATEGORY(lcUpdate, "tallyframe.update")
+
+namespace {
+
+// Whether text reads as a T (QDateTime, QDate or QTime) in one of the layouts.
+template <typename T> bool readsAs(const QString& text, std::initializer_list<const char*> layouts)
+{
+    return std::any_of(layouts.begin(), layouts.end(), [&text](const char* layout) {
+        return T::fromString(text, QLatin1String(layout)).isValid();
+    });
+}
+
+} // namespace
 
 bool IsDateText(const QString& text)
 {
     const QString trimmed = text.trimmed();
-    if (trimmed.isEmpty())
-        return false;
     // Single-letter fields take one or two digits, so both 2024-03-05 and 2024-3-5 are read.
-    static const char* const dateTimeLayouts[] = {
-        "yyyy-M-d H:m:s", "yyyy-M-d H:m",   "yyyy/M/d H:m:s",
-        "yyyy/M/d H:m",   "d-M-yyyy H:m:s", "d/M/yyyy H:m:s",
-    };
-    for (const char* layout : dateTimeLayouts) {
-        if (QDateTime::fromString(trimmed, QLatin1String(layout)).isValid())
-            return true;
-    }
-    static const char* const dateLayouts[] = {"yyyy-M-d", "yyyy/M/d", "d-M-yyyy", "d/M/yyyy"};
-    for (const char* layout : dateLayouts) {
-        if (QDate::fromString(trimmed, QLatin1String(layout)).isValid())
-            return true;
-    }
-    static const char* const timeLayouts[] = {"H:m:s", "H:m"};
-    for (const char* layout : timeLayouts) {
-        if (QTime::fromString(trimmed, QLatin1String(layout)).isValid())
-            return true;
-    }
-    return false;
+    return !trimmed.isEmpty() &&
+           (readsAs<QDateTime>(trimmed, {"yyyy-M-d H:m:s", "yyyy-M-d H:m", "yyyy/M/d H:m:s",
+                                         "yyyy/M/d H:m", "d-M-yyyy H:m:s", "d/M/yyyy H:m:s"}) ||
+            readsAs<QDate>(trimmed, {"yyyy-M-d", "yyyy/M/d", "d-M-yyyy", "d/M/yyyy"}) ||
+            readsAs<QTime>(trimmed, {"H:m:s", "H:m"}));
 }
 
 QString TimeText(const QDateTime& time)

@@ -19,28 +19,21 @@
 
 namespace {
 
-int defaultPort(const QString& scheme)
-{
-    return scheme == QLatin1String("https") ? 443 : 80;
-}
-
-bool sameOrigin(const QUrl& a, const QUrl& b)
-{
-    const QString scheme = a.scheme().toLower();
-    return scheme == b.scheme().toLower() && a.host().compare(b.host(), Qt::CaseInsensitive) == 0 &&
-           a.port(defaultPort(scheme)) == b.port(defaultPort(scheme));
-}
-
+// The same scheme, host and port as the service, a port left out counting as the scheme's own.
 bool onService(const QString& address, const ServiceSettings& service)
 {
     const QUrl url(address, QUrl::StrictMode);
-    return url.isValid() && !url.host().isEmpty() && sameOrigin(url, QUrl(service.baseUrl));
+    const QUrl base(service.baseUrl);
+    const QString scheme = url.scheme().toLower();
+    const int defaultPort = scheme == QLatin1String("https") ? 443 : 80;
+    return url.isValid() && !url.host().isEmpty() && scheme == base.scheme().toLower() &&
+           url.host().compare(base.host(), Qt::CaseInsensitive) == 0 &&
+           url.port(defaultPort) == base.port(defaultPort);
 }
 
 struct Transfer
 {
-    QNetworkReply::NetworkError error = QNetworkReply::NoError;
-    QString errorText;
+    QString failure; // why the answer is no whole 200 answer; empty when it is one
     int status = 0;
     QVariant announced; // Content-Length, when the answer had one
     bool tooLarge = false;
@@ -90,9 +83,11 @@ Transfer fetch(const QString& address, QIODevice* sink, qint64 maxBytes, int tim
         WaitFor(reply, &QNetworkReply::finished);
     drain();
 
-    t.error = reply->error();
-    t.errorText = reply->errorString();
     t.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (reply->error() != QNetworkReply::NoError)
+        t.failure = reply->errorString();
+    else if (t.status != 200)
+        t.failure = QStringLiteral("status %1").arg(t.status);
     t.announced = reply->header(QNetworkRequest::ContentLengthHeader);
     delete reply;
     return t;
@@ -113,15 +108,12 @@ DownloadVerdict fetchSignature(const BuildCheck& check, BuildSignature* signatur
         *refusal = QStringLiteral("the build is not signed");
         return DownloadVerdict::Refused;
     }
-    if (t.tooLarge || (t.error == QNetworkReply::NoError && t.status == 200 &&
-                       !ParseSignatureFile(buffer.data(), signature))) {
+    if (t.tooLarge || (t.failure.isEmpty() && !ParseSignatureFile(buffer.data(), signature))) {
         *refusal = QStringLiteral("the signature file cannot be read");
         return DownloadVerdict::Refused;
     }
-    if (t.error != QNetworkReply::NoError || t.status != 200) {
-        *refusal = QStringLiteral("signature: ") +
-                   (t.error != QNetworkReply::NoError ? t.errorText
-                                                      : QStringLiteral("status %1").arg(t.status));
+    if (!t.failure.isEmpty()) {
+        *refusal = QStringLiteral("signature: ") + t.failure;
         return DownloadVerdict::Failed;
     }
     if (CompareVersions(signature->version, check.minimumVersion) < 0) {
@@ -133,7 +125,7 @@ DownloadVerdict fetchSignature(const BuildCheck& check, BuildSignature* signatur
 }
 
 DownloadVerdict download(const QString& address, const QString& fileName, const BuildCheck& check,
-                         QString* refusal, qint64* received)
+                         QString* refusal)
 {
     if (!onService(address, check.service)) {
         *refusal = QStringLiteral("not on the service");
@@ -154,16 +146,14 @@ DownloadVerdict download(const QString& address, const QString& fileName, const 
             return verdict;
     }
 
-    const QFileInfo target(fileName);
-    QTemporaryFile part(target.absolutePath() + QLatin1Char('/') + target.fileName() +
-                        QStringLiteral(".XXXXXX.part"));
+    QTemporaryFile part(QFileInfo(fileName).absoluteFilePath() + QStringLiteral(".XXXXXX.part"));
     if (!part.open()) {
         *refusal = QStringLiteral("cannot create ") + part.fileTemplate() + QStringLiteral(": ") +
                    part.errorString();
         return DownloadVerdict::Failed;
     }
     const Transfer t = fetch(address, &part, kMaxBuildBytes, check.service.timeoutMs);
-    *received = part.size();
+    const qint64 received = part.size();
     if (t.tooLarge) {
         *refusal = QStringLiteral("larger than %1 bytes").arg(kMaxBuildBytes);
         return DownloadVerdict::Refused;
@@ -172,9 +162,8 @@ DownloadVerdict download(const QString& address, const QString& fileName, const 
         *refusal = QStringLiteral("cannot write: ") + part.errorString();
         return DownloadVerdict::Failed;
     }
-    if (t.error != QNetworkReply::NoError || t.status != 200) {
-        *refusal = t.error != QNetworkReply::NoError ? t.errorText
-                                                     : QStringLiteral("status %1").arg(t.status);
+    if (!t.failure.isEmpty()) {
+        *refusal = t.failure;
         return DownloadVerdict::Failed;
     }
 
@@ -191,13 +180,12 @@ DownloadVerdict download(const QString& address, const QString& fileName, const 
             return DownloadVerdict::Refused;
         }
     } else {
-        if (t.announced.isValid() && t.announced.toLongLong() != *received) {
-            *refusal =
-                QStringLiteral("%1 of %2 bytes").arg(*received).arg(t.announced.toLongLong());
+        if (t.announced.isValid() && t.announced.toLongLong() != received) {
+            *refusal = QStringLiteral("%1 of %2 bytes").arg(received).arg(t.announced.toLongLong());
             return DownloadVerdict::Failed;
         }
-        if (!IsPlausibleBuild(header, *received, reference.size())) {
-            *refusal = QStringLiteral("not a plausible build (%1 bytes)").arg(*received);
+        if (!IsPlausibleBuild(header, received, reference.size())) {
+            *refusal = QStringLiteral("not a plausible build (%1 bytes)").arg(received);
             return DownloadVerdict::Refused;
         }
     }
@@ -224,12 +212,11 @@ DownloadVerdict DownloadBuild(const QString& address, const QString& fileName,
                               const BuildCheck& check)
 {
     QString refusal;
-    qint64 received = 0;
-    const DownloadVerdict verdict = download(address, fileName, check, &refusal, &received);
+    const DownloadVerdict verdict = download(address, fileName, check, &refusal);
     if (verdict == DownloadVerdict::Accepted)
-        qCInfo(lcUpdate).noquote()
-            << "downloaded" << received << "bytes to" << QDir::toNativeSeparators(fileName)
-            << (check.publicKey.isEmpty() ? "(unverified)" : "(signed)");
+        qCInfo(lcUpdate).noquote() << "downloaded" << QFileInfo(fileName).size() << "bytes to"
+                                   << QDir::toNativeSeparators(fileName)
+                                   << (check.publicKey.isEmpty() ? "(unverified)" : "(signed)");
     else
         qCWarning(lcUpdate).noquote()
             << "download of" << address
@@ -240,8 +227,6 @@ DownloadVerdict DownloadBuild(const QString& address, const QString& fileName,
 qint16 DownloadFile(const ServiceSettings& service, const QString& address, const QString& fileName,
                     const QString& referenceFile)
 {
-    BuildCheck check;
-    check.service = service;
-    check.referenceFile = referenceFile;
+    const BuildCheck check{service, referenceFile};
     return DownloadBuild(address, fileName, check) == DownloadVerdict::Accepted ? 1 : 0;
 }

@@ -27,9 +27,9 @@ struct BuildCheck
     // verifies for its bytes and names a version not lower than minimumVersion; no length or
     // size test is needed then. Without one, the build must be an executable of this platform,
     // as long as announced (when announced) and not much shorter than the reference.
-    QByteArray publicKey;
-    QString signatureAddress;
-    QString minimumVersion;
+    QByteArray publicKey = {};
+    QString signatureAddress = {};
+    QString minimumVersion = {};
 };
 
 // Downloads address into fileName. The transfer goes into a temporary file beside the target,

@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <QVersionNumber>
 
 #include <sodium.h>
 
@@ -22,8 +23,7 @@ bool sodiumReady()
 
 const QRegularExpression& versionPattern()
 {
-    static const QRegularExpression pattern(
-        QStringLiteral("^(\\d{1,9})\\.(\\d{1,9})\\.(\\d{1,9})$"));
+    static const QRegularExpression pattern(QStringLiteral("^\\d{1,9}\\.\\d{1,9}\\.\\d{1,9}$"));
     return pattern;
 }
 
@@ -82,17 +82,11 @@ bool ParseSignatureFile(const QByteArray& text, BuildSignature* out)
 
 int CompareVersions(const QString& a, const QString& b)
 {
-    const auto ma = versionPattern().match(a);
-    const auto mb = versionPattern().match(b);
-    if (!ma.hasMatch() || !mb.hasMatch())
-        return int(ma.hasMatch()) - int(mb.hasMatch());
-    for (int part = 1; part <= 3; ++part) {
-        const qint64 da = ma.captured(part).toLongLong();
-        const qint64 db = mb.captured(part).toLongLong();
-        if (da != db)
-            return da < db ? -1 : 1;
-    }
-    return 0;
+    const bool va = versionPattern().match(a).hasMatch();
+    const bool vb = versionPattern().match(b).hasMatch();
+    if (!va || !vb)
+        return int(va) - int(vb);
+    return QVersionNumber::compare(QVersionNumber::fromString(a), QVersionNumber::fromString(b));
 }
 
 QByteArray UpdatePublicKey()
