@@ -327,12 +327,6 @@ void Form1::LoadProfile(QLabel* status)
 void Form1::Tampil()
 {
     m_startupRetry->stop();
-    while (tampilOnce() == TampilOutcome::RunAgain) {
-    }
-}
-
-Form1::TampilOutcome Form1::tampilOnce()
-{
     ProfileState& p = ProfileState::instance();
     try {
         LoadProfile(LblResponse);
@@ -342,7 +336,7 @@ Form1::TampilOutcome Form1::tampilOnce()
             show();
         AddTrayIcon(PicQ17);
         retryLater(e.statusText(), StartupRetry::Everything);
-        return TampilOutcome::Done;
+        return;
     }
 
     if (p.AppHide != 0) {
@@ -376,11 +370,12 @@ Form1::TampilOutcome Form1::tampilOnce()
                 Prompting(QStringLiteral("Perangkat ini tidak dapat didaftarkan ke layanan "
                                          "(DeviceName: %1).")
                               .arg(GetDeviceName()));
-                return TampilOutcome::Done;
+                return;
             }
             ++m_autoRegistrations;
             m_service.RegisterCompany(QStringLiteral("Anonymous"), {}, {}, GetDeviceName());
-            return TampilOutcome::RunAgain;
+            Tampil();
+            return;
         }
         m_autoRegistrations = 0;
 
@@ -398,14 +393,13 @@ Form1::TampilOutcome Form1::tampilOnce()
             } else {
                 ImgRegister->hide();
             }
-            return TampilOutcome::Done;
+            return;
         }
 
         openDatabase();
     } catch (const TransportError& e) {
         retryLater(e.statusText(), StartupRetry::Everything);
     }
-    return TampilOutcome::Done;
 }
 
 void Form1::openDatabase()

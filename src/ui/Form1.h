@@ -137,12 +137,6 @@ private:
         Everything,
         DatabaseOnly
     };
-    enum class TampilOutcome
-    {
-        Done,
-        RunAgain
-    };
-    TampilOutcome tampilOnce();
     void buildControls();
     void buildMenus();
     void setWindowCaption();
