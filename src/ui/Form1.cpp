@@ -46,8 +46,7 @@ qint16 leadingNumber(const QString& text)
 // Menu captions show "&" as a mnemonic marker; a company name or key must show it as written.
 QString menuText(const QString& text)
 {
-    QString escaped = text;
-    return escaped.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    return QString(text).replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
 QLabel* makeLabel(QWidget* parent, const QString& text, const QRect& geometry)
