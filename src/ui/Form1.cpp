@@ -28,10 +28,6 @@
 
 namespace {
 
-// Sizes of the window's design, in pixels (15 twips each).
-constexpr int kClientWidth = 481;  // 7215 twips
-constexpr int kClientHeight = 241; // 3615 twips
-
 // The leading whole number of a text ("1", " 0\r\n", "1 ok"); 0 when there is none.
 qint16 leadingNumber(const QString& text)
 {
@@ -118,7 +114,7 @@ Form1::~Form1()
 void Form1::buildControls()
 {
     auto* client = new QWidget(this);
-    client->setFixedSize(kClientWidth, kClientHeight);
+    client->setFixedSize(481, 241); // 7215 x 3615 twips, 15 twips a pixel
     setCentralWidget(client);
 
     TxtRs = new QPlainTextEdit(client);
@@ -454,42 +450,39 @@ void Form1::closeEvent(QCloseEvent* event)
 bool Form1::eventFilter(QObject* watched, QEvent* event)
 {
     const auto type = event->type();
+    if (type != QEvent::MouseButtonDblClick && type != QEvent::MouseButtonRelease)
+        return QMainWindow::eventFilter(watched, event);
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    if (watched == Label7) {
+        // The name over the banner has no double-click of its own.
+        if (type == QEvent::MouseButtonRelease) {
+            if (mouse->button() == Qt::LeftButton)
+                mnuPerbarui_Click();
+            Label7_MouseUp(mouse->button());
+        }
+        return true;
+    }
     if (type == QEvent::MouseButtonDblClick) {
-        if (watched == Label7)
-            return true; // the name over the banner has no double-click of its own
-        if (watched == Frame1) {
-            // A double-click that a child passed on (a label ignores it) is not the panel's.
-            const auto* mouse = static_cast<QMouseEvent*>(event);
-            if (Frame1->childAt(mouse->position().toPoint()))
-                return QMainWindow::eventFilter(watched, event);
+        // A double-click that a child passed on (a label ignores it) is not the panel's.
+        if (watched == Frame1 && !Frame1->childAt(mouse->position().toPoint()))
             Frame1_DblClick();
-        } else if (watched == Image1)
+        else if (watched == Image1)
             Image1_DblClick();
         else
             return QMainWindow::eventFilter(watched, event);
         return true;
     }
-    if (type == QEvent::MouseButtonRelease) {
-        const auto* mouse = static_cast<QMouseEvent*>(event);
-        if (watched == Label7) {
-            if (mouse->button() == Qt::LeftButton)
-                mnuPerbarui_Click();
-            Label7_MouseUp(mouse->button());
-            return true;
-        }
-        if (mouse->button() != Qt::LeftButton)
-            return QMainWindow::eventFilter(watched, event);
-        if (watched == LblResponse)
-            LblResponse_Click();
-        else if (watched == Label4)
-            Label4_Click();
-        else if (watched == Label6)
-            Label6_Click();
-        else if (watched == ImgRegister)
-            mnuRegistrasi_Click();
-        else
-            return QMainWindow::eventFilter(watched, event);
-        return true;
-    }
-    return QMainWindow::eventFilter(watched, event);
+    if (mouse->button() != Qt::LeftButton)
+        return QMainWindow::eventFilter(watched, event);
+    if (watched == LblResponse)
+        LblResponse_Click();
+    else if (watched == Label4)
+        Label4_Click();
+    else if (watched == Label6)
+        Label6_Click();
+    else if (watched == ImgRegister)
+        mnuRegistrasi_Click();
+    else
+        return QMainWindow::eventFilter(watched, event);
+    return true;
 }
