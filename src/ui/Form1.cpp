@@ -191,6 +191,9 @@ void Form1::buildControls()
 void Form1::buildMenus()
 {
     QMenuBar* bar = menuBar();
+    const auto item = [this](QMenu* menu, const QString& text, void (Form1::*handler)()) {
+        return menu->addAction(text, this, handler);
+    };
     QMenu* mnuApp = bar->addMenu(QStringLiteral("&Aplikasi"));
     QMenu* mnuStartup = mnuApp->addMenu(QStringLiteral("&Startup"));
     const QString startupCaptions[2] = {QStringLiteral("&Show"), QStringLiteral("&On Tray")};
@@ -200,47 +203,38 @@ void Form1::buildMenus()
         connect(mnuStartupOpt[i], &QAction::triggered, this, [this, i] { mnuStartupOpt_Click(i); });
     }
     mnuApp->addSeparator(); // mnuGrs1
-    mnuDeviceInfo =
-        mnuApp->addAction(QStringLiteral("&Device Info"), this, [this] { mnuDeviceInfo_Click(); });
+    mnuDeviceInfo = item(mnuApp, QStringLiteral("&Device Info"), &Form1::mnuDeviceInfo_Click);
     mnuApp->addSeparator(); // mnuGrs6
-    mnuApp->addAction(QStringLiteral("E&xit"), this, [this] { mnuExit_Click(); });
+    item(mnuApp, QStringLiteral("E&xit"), &Form1::mnuExit_Click);
 
     QMenu* mnuAkun = bar->addMenu(QStringLiteral("A&kun"));
-    mnuRegistrasi =
-        mnuAkun->addAction(QStringLiteral("&Registrasi"), this, [this] { mnuRegistrasi_Click(); });
+    mnuRegistrasi = item(mnuAkun, QStringLiteral("&Registrasi"), &Form1::mnuRegistrasi_Click);
     mnuRegistrasi->setEnabled(false); // switched off by design; the register picture stands in
-    mnuPerbarui =
-        mnuAkun->addAction(QStringLiteral("&Perbarui"), this, [this] { mnuPerbarui_Click(); });
+    mnuPerbarui = item(mnuAkun, QStringLiteral("&Perbarui"), &Form1::mnuPerbarui_Click);
     mnuAkun->addSeparator(); // mnuGrs2
     QMenu* mnuWebLogin = mnuAkun->addMenu(QStringLiteral("&Web Login"));
-    mnuUserName =
-        mnuWebLogin->addAction(QStringLiteral("User: "), this, [this] { mnuUserName_Click(); });
-    mnuAPIKey =
-        mnuWebLogin->addAction(QStringLiteral("APIKey:"), this, [this] { mnuAPIKey_Click(); });
+    mnuUserName = item(mnuWebLogin, QStringLiteral("User: "), &Form1::mnuUserName_Click);
+    mnuAPIKey = item(mnuWebLogin, QStringLiteral("APIKey:"), &Form1::mnuAPIKey_Click);
     mnuWebLogin->addSeparator(); // mnuGrs4
-    mnuKlikUntukCopy = mnuWebLogin->addAction(QStringLiteral("Klik masing-masing untuk meng-Copy"),
-                                              this, [this] { mnuKlikUntukCopy_Click(); });
+    mnuKlikUntukCopy = item(mnuWebLogin, QStringLiteral("Klik masing-masing untuk meng-Copy"),
+                            &Form1::mnuKlikUntukCopy_Click);
     mnuAkun->addSeparator(); // mnuGrs3
 
     QMenu* mnuDB = bar->addMenu(QStringLiteral("&Database"));
-    mnuKoneksi = mnuDB->addAction(QStringLiteral("&Koneksi"), this, [this] { mnuKoneksi_Click(); });
+    mnuKoneksi = item(mnuDB, QStringLiteral("&Koneksi"), &Form1::mnuKoneksi_Click);
     mnuDB->addSeparator(); // mnuGrs7
-    mnuQueriesEditor =
-        mnuDB->addAction(QStringLiteral("&Queries Editor"), this, [this] { Label4_Click(); });
+    mnuQueriesEditor = item(mnuDB, QStringLiteral("&Queries Editor"), &Form1::Label4_Click);
     mnuDB->addSeparator(); // mnuGrs8
-    mnuViewReports =
-        mnuDB->addAction(QStringLiteral("&View Reports"), this, [this] { Label6_Click(); });
+    mnuViewReports = item(mnuDB, QStringLiteral("&View Reports"), &Form1::Label6_Click);
 
     mnuBantuan = bar->addMenu(QStringLiteral("&Bantuan"));
-    mnuOnTheWeb = mnuBantuan->addAction(QStringLiteral("&Q17 Tallyframe on the web"), this,
-                                        [this] { mnuOnTheWeb_Click(); });
-    mnuMeetUs = mnuBantuan->addAction(QStringLiteral("&Meet our developers"), this,
-                                      [this] { mnuMeetUs_Click(); });
-    mnuTechSupport = mnuBantuan->addAction(QStringLiteral("Technical &Support"), this,
-                                           [this] { mnuTechSupport_Click(); });
+    mnuOnTheWeb =
+        item(mnuBantuan, QStringLiteral("&Q17 Tallyframe on the web"), &Form1::mnuOnTheWeb_Click);
+    mnuMeetUs = item(mnuBantuan, QStringLiteral("&Meet our developers"), &Form1::mnuMeetUs_Click);
+    mnuTechSupport =
+        item(mnuBantuan, QStringLiteral("Technical &Support"), &Form1::mnuTechSupport_Click);
     mnuBantuan->addSeparator(); // mnuGrs5
-    mnuTtg = mnuBantuan->addAction(QStringLiteral("&Tentang Q17 Tallyframe"), this,
-                                   [this] { mnuTtg_Click(); });
+    mnuTtg = item(mnuBantuan, QStringLiteral("&Tentang Q17 Tallyframe"), &Form1::mnuTtg_Click);
 }
 
 template <typename Fn> void Form1::guardedTick(Fn&& fn)
