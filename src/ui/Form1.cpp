@@ -106,11 +106,6 @@ Form1::Form1(ServiceClient& service, Dialogs& dialogs, QWidget* parent)
                  .topLeft());
 }
 
-Form1::~Form1()
-{
-    delete m_courier;
-}
-
 void Form1::buildControls()
 {
     auto* client = new QWidget(this);

@@ -8,6 +8,8 @@
 #include <QPointer>
 #include <QString>
 
+#include <memory>
+
 class QAction;
 class QCheckBox;
 class QFrame;
@@ -28,7 +30,6 @@ public:
     // The window and every window it opens call the service through `service` and reach the
     // desktop (boxes, addresses, the process's end) through `dialogs`.
     Form1(ServiceClient& service, Dialogs& dialogs, QWidget* parent = nullptr);
-    ~Form1() override;
 
     // Start-up and reload: loads the profile, shows or hides the window, opens the database and
     // switches the poll on.
@@ -46,7 +47,7 @@ public:
     ServiceClient& service() const { return m_service; }
     Dialogs& dialogs() const { return m_dialogs; }
     // The report loop this window shows.
-    ReportCourier* courier() const { return m_courier; }
+    ReportCourier* courier() const { return m_courier.get(); }
     // Orderly exit.
     void ShutDown();
     // Runs the orderly exit once when the desktop session ends, without holding it up.
@@ -160,7 +161,7 @@ private:
     QTimer* m_startupRetry = nullptr;
     StartupRetry m_retry = StartupRetry::Everything;
     TrayIcon* m_tray = nullptr;
-    ReportCourier* m_courier = nullptr; // on its own thread: deleted, never parented
+    std::unique_ptr<ReportCourier> m_courier; // on its own thread: deleted, never parented
     QPointer<FrmAkun> m_account;
     int m_autoRegistrations = 0;
     bool m_inTick = false;

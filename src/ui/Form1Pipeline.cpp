@@ -45,22 +45,22 @@ ReportCourier::Profile Form1::courierProfile() const
 
 void Form1::connectCourier()
 {
-    m_courier = new ReportCourier;
+    m_courier = std::make_unique<ReportCourier>();
     m_courier->startThread(m_service.url({}));
-    connect(m_courier, &ReportCourier::status, this,
+    connect(m_courier.get(), &ReportCourier::status, this,
             [this](const QString& text) { Prompting(text); });
-    connect(m_courier, &ReportCourier::requestText, this, [this](const QString& text) {
+    connect(m_courier.get(), &ReportCourier::requestText, this, [this](const QString& text) {
         setTxtRs(text);
         m_courier->answer();
     });
-    connect(m_courier, &ReportCourier::message, this, [this](const QString& text, int style) {
+    connect(m_courier.get(), &ReportCourier::message, this, [this](const QString& text, int style) {
         m_dialogs.messageBox(text, style);
         m_courier->answer();
     });
-    connect(m_courier, &ReportCourier::question, this,
+    connect(m_courier.get(), &ReportCourier::question, this,
             [this](const QString& prompt) { m_courier->answer(m_dialogs.inputBox(prompt)); });
     // The start-up's connection is released on its own thread before the run opens another.
-    connect(m_courier, &ReportCourier::runStarts, this,
+    connect(m_courier.get(), &ReportCourier::runStarts, this,
             [] { ProfileState::instance().DbConnection.reset(); });
 }
 
