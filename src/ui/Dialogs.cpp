@@ -3,7 +3,6 @@
 
 #include "app/AppControl.h"
 #include "app/OpenUrl.h"
-#include "service/Wait.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -12,18 +11,6 @@
 #include <QMessageBox>
 
 namespace {
-
-class HideWatch : public QObject
-{
-public:
-    explicit HideWatch(QWidget* window) : QObject(window) { window->installEventFilter(this); }
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::Hide)
-            deleteLater();
-        return QObject::eventFilter(watched, event);
-    }
-};
 
 QMessageBox::Icon iconFor(int style)
 {
@@ -94,18 +81,9 @@ QString WidgetDialogs::inputBox(const QString& prompt, const QString& title,
     return ok ? text : QString();
 }
 
-void WidgetDialogs::showModal(QWidget* window)
+void WidgetDialogs::showModal(QDialog* window)
 {
-    if (auto* dialog = qobject_cast<QDialog*>(window)) {
-        dialog->exec();
-        return;
-    }
-    // A plain widget: application-modal until it is hidden or destroyed. The watch goes with
-    // either: hidden, it removes itself; destroyed, the window takes it along.
-    window->setWindowModality(Qt::ApplicationModal);
-    window->show();
-    if (window->isVisible())
-        WaitFor(new HideWatch(window), &QObject::destroyed, QEventLoop::AllEvents);
+    window->exec();
 }
 
 bool WidgetDialogs::openUrl(const QString& target, int showMode)

@@ -6,7 +6,6 @@
 #include <QString>
 
 class QDialog;
-class QWidget;
 
 class Dialogs
 {
@@ -29,7 +28,7 @@ public:
     virtual QString inputBox(const QString& prompt, const QString& title = {},
                              const QString& defaultText = {}) = 0;
     // Shows a window modally and returns when it is hidden or closed.
-    virtual void showModal(QWidget* window) = 0;
+    virtual void showModal(QDialog* window) = 0;
     // Hands an address or a file to the system (OpenUrl); true when the system took it.
     virtual bool openUrl(const QString& target, int showMode) = 0;
     // Ends the process at once (EndApp).
@@ -44,7 +43,7 @@ public:
     bool askYesNo(const QString& text, int style, const QString& title) override;
     QString inputBox(const QString& prompt, const QString& title,
                      const QString& defaultText) override;
-    void showModal(QWidget* window) override;
+    void showModal(QDialog* window) override;
     bool openUrl(const QString& target, int showMode) override;
     void endApp() override;
 };

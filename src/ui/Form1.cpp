@@ -28,10 +28,6 @@
 
 namespace {
 
-// Sizes of the window's design, in pixels (15 twips each).
-constexpr int kClientWidth = 481;  // 7215 twips
-constexpr int kClientHeight = 241; // 3615 twips
-
 // The leading whole number of a text ("1", " 0\r\n", "1 ok"); 0 when there is none.
 qint16 leadingNumber(const QString& text)
 {
@@ -46,8 +42,7 @@ qint16 leadingNumber(const QString& text)
 // Menu captions show "&" as a mnemonic marker; a company name or key must show it as written.
 QString menuText(const QString& text)
 {
-    QString escaped = text;
-    return escaped.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    return QString(text).replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
 QLabel* makeLabel(QWidget* parent, const QString& text, const QRect& geometry)
@@ -111,15 +106,10 @@ Form1::Form1(ServiceClient& service, Dialogs& dialogs, ExeIdentity exe, QWidget*
                  .topLeft());
 }
 
-Form1::~Form1()
-{
-    delete m_courier;
-}
-
 void Form1::buildControls()
 {
     auto* client = new QWidget(this);
-    client->setFixedSize(kClientWidth, kClientHeight);
+    client->setFixedSize(481, 241); // 7215 x 3615 twips, 15 twips a pixel
     setCentralWidget(client);
 
     TxtRs = new QPlainTextEdit(client);
@@ -196,6 +186,9 @@ void Form1::buildControls()
 void Form1::buildMenus()
 {
     QMenuBar* bar = menuBar();
+    const auto item = [this](QMenu* menu, const QString& text, void (Form1::*handler)()) {
+        return menu->addAction(text, this, handler);
+    };
     QMenu* mnuApp = bar->addMenu(QStringLiteral("&Aplikasi"));
     QMenu* mnuStartup = mnuApp->addMenu(QStringLiteral("&Startup"));
     const QString startupCaptions[2] = {QStringLiteral("&Show"), QStringLiteral("&On Tray")};
@@ -205,47 +198,38 @@ void Form1::buildMenus()
         connect(mnuStartupOpt[i], &QAction::triggered, this, [this, i] { mnuStartupOpt_Click(i); });
     }
     mnuApp->addSeparator(); // mnuGrs1
-    mnuDeviceInfo =
-        mnuApp->addAction(QStringLiteral("&Device Info"), this, [this] { mnuDeviceInfo_Click(); });
+    mnuDeviceInfo = item(mnuApp, QStringLiteral("&Device Info"), &Form1::mnuDeviceInfo_Click);
     mnuApp->addSeparator(); // mnuGrs6
-    mnuApp->addAction(QStringLiteral("E&xit"), this, [this] { mnuExit_Click(); });
+    item(mnuApp, QStringLiteral("E&xit"), &Form1::mnuExit_Click);
 
     QMenu* mnuAkun = bar->addMenu(QStringLiteral("A&kun"));
-    mnuRegistrasi =
-        mnuAkun->addAction(QStringLiteral("&Registrasi"), this, [this] { mnuRegistrasi_Click(); });
+    mnuRegistrasi = item(mnuAkun, QStringLiteral("&Registrasi"), &Form1::mnuRegistrasi_Click);
     mnuRegistrasi->setEnabled(false); // switched off by design; the register picture stands in
-    mnuPerbarui =
-        mnuAkun->addAction(QStringLiteral("&Perbarui"), this, [this] { mnuPerbarui_Click(); });
+    mnuPerbarui = item(mnuAkun, QStringLiteral("&Perbarui"), &Form1::mnuPerbarui_Click);
     mnuAkun->addSeparator(); // mnuGrs2
     QMenu* mnuWebLogin = mnuAkun->addMenu(QStringLiteral("&Web Login"));
-    mnuUserName =
-        mnuWebLogin->addAction(QStringLiteral("User: "), this, [this] { mnuUserName_Click(); });
-    mnuAPIKey =
-        mnuWebLogin->addAction(QStringLiteral("APIKey:"), this, [this] { mnuAPIKey_Click(); });
+    mnuUserName = item(mnuWebLogin, QStringLiteral("User: "), &Form1::mnuUserName_Click);
+    mnuAPIKey = item(mnuWebLogin, QStringLiteral("APIKey:"), &Form1::mnuAPIKey_Click);
     mnuWebLogin->addSeparator(); // mnuGrs4
-    mnuKlikUntukCopy = mnuWebLogin->addAction(QStringLiteral("Klik masing-masing untuk meng-Copy"),
-                                              this, [this] { mnuKlikUntukCopy_Click(); });
+    mnuKlikUntukCopy = item(mnuWebLogin, QStringLiteral("Klik masing-masing untuk meng-Copy"),
+                            &Form1::mnuKlikUntukCopy_Click);
     mnuAkun->addSeparator(); // mnuGrs3
 
     QMenu* mnuDB = bar->addMenu(QStringLiteral("&Database"));
-    mnuKoneksi = mnuDB->addAction(QStringLiteral("&Koneksi"), this, [this] { mnuKoneksi_Click(); });
+    mnuKoneksi = item(mnuDB, QStringLiteral("&Koneksi"), &Form1::mnuKoneksi_Click);
     mnuDB->addSeparator(); // mnuGrs7
-    mnuQueriesEditor =
-        mnuDB->addAction(QStringLiteral("&Queries Editor"), this, [this] { Label4_Click(); });
+    mnuQueriesEditor = item(mnuDB, QStringLiteral("&Queries Editor"), &Form1::Label4_Click);
     mnuDB->addSeparator(); // mnuGrs8
-    mnuViewReports =
-        mnuDB->addAction(QStringLiteral("&View Reports"), this, [this] { Label6_Click(); });
+    mnuViewReports = item(mnuDB, QStringLiteral("&View Reports"), &Form1::Label6_Click);
 
     mnuBantuan = bar->addMenu(QStringLiteral("&Bantuan"));
-    mnuOnTheWeb = mnuBantuan->addAction(QStringLiteral("&Q17 Tallyframe on the web"), this,
-                                        [this] { mnuOnTheWeb_Click(); });
-    mnuMeetUs = mnuBantuan->addAction(QStringLiteral("&Meet our developers"), this,
-                                      [this] { mnuMeetUs_Click(); });
-    mnuTechSupport = mnuBantuan->addAction(QStringLiteral("Technical &Support"), this,
-                                           [this] { mnuTechSupport_Click(); });
+    mnuOnTheWeb =
+        item(mnuBantuan, QStringLiteral("&Q17 Tallyframe on the web"), &Form1::mnuOnTheWeb_Click);
+    mnuMeetUs = item(mnuBantuan, QStringLiteral("&Meet our developers"), &Form1::mnuMeetUs_Click);
+    mnuTechSupport =
+        item(mnuBantuan, QStringLiteral("Technical &Support"), &Form1::mnuTechSupport_Click);
     mnuBantuan->addSeparator(); // mnuGrs5
-    mnuTtg = mnuBantuan->addAction(QStringLiteral("&Tentang Q17 Tallyframe"), this,
-                                   [this] { mnuTtg_Click(); });
+    mnuTtg = item(mnuBantuan, QStringLiteral("&Tentang Q17 Tallyframe"), &Form1::mnuTtg_Click);
 }
 
 template <typename Fn> void Form1::guardedTick(Fn&& fn)
@@ -327,12 +311,6 @@ void Form1::LoadProfile(QLabel* status)
 void Form1::Tampil()
 {
     m_startupRetry->stop();
-    while (tampilOnce() == TampilOutcome::RunAgain) {
-    }
-}
-
-Form1::TampilOutcome Form1::tampilOnce()
-{
     ProfileState& p = ProfileState::instance();
     try {
         LoadProfile(LblResponse);
@@ -342,7 +320,7 @@ Form1::TampilOutcome Form1::tampilOnce()
             show();
         AddTrayIcon(PicQ17);
         retryLater(e.statusText(), StartupRetry::Everything);
-        return TampilOutcome::Done;
+        return;
     }
 
     if (p.AppHide != 0) {
@@ -376,11 +354,12 @@ Form1::TampilOutcome Form1::tampilOnce()
                 Prompting(QStringLiteral("Perangkat ini tidak dapat didaftarkan ke layanan "
                                          "(DeviceName: %1).")
                               .arg(GetDeviceName()));
-                return TampilOutcome::Done;
+                return;
             }
             ++m_autoRegistrations;
             m_service.RegisterCompany(QStringLiteral("Anonymous"), {}, {}, GetDeviceName());
-            return TampilOutcome::RunAgain;
+            Tampil();
+            return;
         }
         m_autoRegistrations = 0;
 
@@ -398,14 +377,13 @@ Form1::TampilOutcome Form1::tampilOnce()
             } else {
                 ImgRegister->hide();
             }
-            return TampilOutcome::Done;
+            return;
         }
 
         openDatabase();
     } catch (const TransportError& e) {
         retryLater(e.statusText(), StartupRetry::Everything);
     }
-    return TampilOutcome::Done;
 }
 
 void Form1::openDatabase()
@@ -461,42 +439,39 @@ void Form1::closeEvent(QCloseEvent* event)
 bool Form1::eventFilter(QObject* watched, QEvent* event)
 {
     const auto type = event->type();
+    if (type != QEvent::MouseButtonDblClick && type != QEvent::MouseButtonRelease)
+        return QMainWindow::eventFilter(watched, event);
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    if (watched == Label7) {
+        // The name over the banner has no double-click of its own.
+        if (type == QEvent::MouseButtonRelease) {
+            if (mouse->button() == Qt::LeftButton)
+                mnuPerbarui_Click();
+            Label7_MouseUp(mouse->button());
+        }
+        return true;
+    }
     if (type == QEvent::MouseButtonDblClick) {
-        if (watched == Label7)
-            return true; // the name over the banner has no double-click of its own
-        if (watched == Frame1) {
-            // A double-click that a child passed on (a label ignores it) is not the panel's.
-            const auto* mouse = static_cast<QMouseEvent*>(event);
-            if (Frame1->childAt(mouse->position().toPoint()))
-                return QMainWindow::eventFilter(watched, event);
+        // A double-click that a child passed on (a label ignores it) is not the panel's.
+        if (watched == Frame1 && !Frame1->childAt(mouse->position().toPoint()))
             Frame1_DblClick();
-        } else if (watched == Image1)
+        else if (watched == Image1)
             Image1_DblClick();
         else
             return QMainWindow::eventFilter(watched, event);
         return true;
     }
-    if (type == QEvent::MouseButtonRelease) {
-        const auto* mouse = static_cast<QMouseEvent*>(event);
-        if (watched == Label7) {
-            if (mouse->button() == Qt::LeftButton)
-                mnuPerbarui_Click();
-            Label7_MouseUp(mouse->button());
-            return true;
-        }
-        if (mouse->button() != Qt::LeftButton)
-            return QMainWindow::eventFilter(watched, event);
-        if (watched == LblResponse)
-            LblResponse_Click();
-        else if (watched == Label4)
-            Label4_Click();
-        else if (watched == Label6)
-            Label6_Click();
-        else if (watched == ImgRegister)
-            mnuRegistrasi_Click();
-        else
-            return QMainWindow::eventFilter(watched, event);
-        return true;
-    }
-    return QMainWindow::eventFilter(watched, event);
+    if (mouse->button() != Qt::LeftButton)
+        return QMainWindow::eventFilter(watched, event);
+    if (watched == LblResponse)
+        LblResponse_Click();
+    else if (watched == Label4)
+        Label4_Click();
+    else if (watched == Label6)
+        Label6_Click();
+    else if (watched == ImgRegister)
+        mnuRegistrasi_Click();
+    else
+        return QMainWindow::eventFilter(watched, event);
+    return true;
 }

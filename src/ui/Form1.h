@@ -9,6 +9,8 @@
 #include <QPointer>
 #include <QString>
 
+#include <memory>
+
 class QAction;
 class QCheckBox;
 class QFrame;
@@ -31,7 +33,6 @@ public:
     // whose auto-start entry, tray tip and update it manages.
     Form1(ServiceClient& service, Dialogs& dialogs, ExeIdentity exe = {},
           QWidget* parent = nullptr);
-    ~Form1() override;
 
     // Start-up and reload: loads the profile, shows or hides the window, opens the database and
     // switches the poll on.
@@ -49,7 +50,7 @@ public:
     ServiceClient& service() const { return m_service; }
     Dialogs& dialogs() const { return m_dialogs; }
     // The report loop this window shows.
-    ReportCourier* courier() const { return m_courier; }
+    ReportCourier* courier() const { return m_courier.get(); }
     // Orderly exit.
     void ShutDown();
     // Runs the orderly exit once when the desktop session ends, without holding it up.
@@ -140,12 +141,6 @@ private:
         Everything,
         DatabaseOnly
     };
-    enum class TampilOutcome
-    {
-        Done,
-        RunAgain
-    };
-    TampilOutcome tampilOnce();
     void buildControls();
     void buildMenus();
     void setWindowCaption();
@@ -170,7 +165,7 @@ private:
     QTimer* m_startupRetry = nullptr;
     StartupRetry m_retry = StartupRetry::Everything;
     TrayIcon* m_tray = nullptr;
-    ReportCourier* m_courier = nullptr; // on its own thread: deleted, never parented
+    std::unique_ptr<ReportCourier> m_courier; // on its own thread: deleted, never parented
     QPointer<FrmAkun> m_account;
     int m_autoRegistrations = 0;
     bool m_inTick = false;

@@ -14,34 +14,27 @@
 #include <QLabel>
 
 // The pictures are compiled into the static gui library, where nothing refers to them: without
-// this call the linker drops them from the program and every window shows empty images.
-static void registerPictures()
-{
+// this call the linker drops them from the program and every window shows empty images. Outside
+// the unnamed namespace, where the resource function it declares is found.
+static const bool g_picturesRegistered = [] {
     Q_INIT_RESOURCE(resources);
-}
+    return true;
+}();
 
 namespace {
 
-const bool g_picturesRegistered = (registerPictures(), true);
-
 constexpr int kShowNormal = 1;
 
-// Another program may hold or take the clipboard at the same moment; only a text that reads
-// back unchanged counts as copied.
-bool copyToClipboard(const QString& text)
-{
-    QClipboard* clipboard = QGuiApplication::clipboard();
-    if (!clipboard)
-        return false;
-    clipboard->clear();
-    clipboard->setText(text);
-    return clipboard->text() == text;
-}
-
-// Copies and tells the user; a copy that did not take says so instead of claiming success.
+// Copies and tells the user. Another program may hold or take the clipboard at the same moment:
+// only a text that reads back unchanged counts as copied, else the user is told it did not take.
 void copyAndTell(Dialogs& dialogs, const QString& text, const QString& message)
 {
-    if (copyToClipboard(text))
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (clipboard) {
+        clipboard->clear();
+        clipboard->setText(text);
+    }
+    if (clipboard && clipboard->text() == text)
         dialogs.messageBox(message, Dialogs::NoIcon);
     else
         dialogs.messageBox(

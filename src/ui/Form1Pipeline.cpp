@@ -45,25 +45,22 @@ ReportCourier::Profile Form1::courierProfile() const
 
 void Form1::connectCourier()
 {
-    m_courier = new ReportCourier;
+    m_courier = std::make_unique<ReportCourier>();
     m_courier->startThread(m_service.url({}));
-    ReportCourier* courier = m_courier;
-    connect(courier, &ReportCourier::status, this,
+    connect(m_courier.get(), &ReportCourier::status, this,
             [this](const QString& text) { Prompting(text); });
-    connect(courier, &ReportCourier::requestText, this, [this, courier](const QString& text) {
+    connect(m_courier.get(), &ReportCourier::requestText, this, [this](const QString& text) {
         setTxtRs(text);
-        courier->answer();
+        m_courier->answer();
     });
-    connect(courier, &ReportCourier::message, this,
-            [this, courier](const QString& text, int style) {
-                m_dialogs.messageBox(text, style);
-                courier->answer();
-            });
-    connect(courier, &ReportCourier::question, this, [this, courier](const QString& prompt) {
-        courier->answer(m_dialogs.inputBox(prompt));
+    connect(m_courier.get(), &ReportCourier::message, this, [this](const QString& text, int style) {
+        m_dialogs.messageBox(text, style);
+        m_courier->answer();
     });
+    connect(m_courier.get(), &ReportCourier::question, this,
+            [this](const QString& prompt) { m_courier->answer(m_dialogs.inputBox(prompt)); });
     // The start-up's connection is released on its own thread before the run opens another.
-    connect(courier, &ReportCourier::runStarts, this,
+    connect(m_courier.get(), &ReportCourier::runStarts, this,
             [] { ProfileState::instance().DbConnection.reset(); });
 }
 
@@ -101,11 +98,9 @@ void Form1::LblResponse_Change()
 {
     const ResponseLabelLook look = LookOfResponseLabel(LblResponse->text());
     LblResponse->setStyleSheet(styleFor(look.colour));
-    if (look.pointer == ResponseLabelLook::CustomPointer)
-        LblResponse->setCursor(Label4 ? Label4->cursor() : QCursor(Qt::PointingHandCursor));
-    else
-        LblResponse->setCursor(Qt::ArrowCursor);
-    if (look.hidesRegisterPicture && ImgRegister)
+    LblResponse->setCursor(look.pointer == ResponseLabelLook::CustomPointer ? Label4->cursor()
+                                                                            : Qt::ArrowCursor);
+    if (look.hidesRegisterPicture)
         ImgRegister->hide();
 }
 

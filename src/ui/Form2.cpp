@@ -18,10 +18,9 @@ constexpr int kWidth = 560;
 
 QLabel* paragraph(QWidget* parent, const QString& text)
 {
-    auto* label = new QLabel(parent);
+    auto* label = new QLabel(text, parent);
     // Plain text: the host name is shown as written, never as markup.
     label->setTextFormat(Qt::PlainText);
-    label->setText(text);
     label->setWordWrap(true);
     return label;
 }
@@ -98,14 +97,10 @@ Form2::Form2(const QString& serviceHost, Dialogs& dialogs, QWidget* owner, ExeId
     setFixedHeight(layout->totalHeightForWidth(kWidth));
 
     // Centred on the owner when it is on screen, otherwise on the screen.
-    const QWidget* anchor = owner && owner->isVisible() ? owner->window() : nullptr;
-    QRect area;
-    if (anchor)
-        area = anchor->frameGeometry();
+    if (owner && owner->isVisible())
+        move(owner->window()->frameGeometry().center() - rect().center());
     else if (const QScreen* screen = QGuiApplication::primaryScreen())
-        area = screen->availableGeometry();
-    if (area.isValid())
-        move(area.center() - rect().center());
+        move(screen->availableGeometry().center() - rect().center());
 }
 
 void Form2::Command1_Click()

@@ -115,9 +115,22 @@ void FrmAkun::Command1_Click()
     const QString mode = Command1->text();
     try {
         if (mode == kRegister) {
-            sendRegister();
+            takeAnswer(m_dialogs, m_service.RegisterCompany(TxtCompany->text(), {}, TxtWA->text(),
+                                                            GetDeviceName()));
+            // The reload runs while this window is still up; it reads the new account.
+            emit saved();
+            hide();
         } else if (mode == kPerbarui) {
-            sendUpdate();
+            ProfileState& p = ProfileState::instance();
+            const AccountAnswer answer =
+                takeAnswer(m_dialogs, m_service.EditCompany(TxtAPIKey->text(), TxtCompany->text(),
+                                                            p.ConnectionString, TxtWA->text(),
+                                                            GetDeviceName(), QStringLiteral("0")));
+            if (!answer.statusIsError)
+                p.CompanyName = answer.companyName;
+            hide();
+            emit saved();
+            hide();
         } else {
             m_dialogs.messageBox(QStringLiteral("Perintah ") + mode +
                                      QStringLiteral(" tidak dikenal!"),
@@ -129,26 +142,4 @@ void FrmAkun::Command1_Click()
         // window stays open with what the user typed and the request can simply be sent again.
         m_dialogs.messageBox(e.description(), Dialogs::Critical, title);
     }
-}
-
-void FrmAkun::sendRegister()
-{
-    takeAnswer(m_dialogs,
-               m_service.RegisterCompany(TxtCompany->text(), {}, TxtWA->text(), GetDeviceName()));
-    // The reload runs while this window is still up; it reads the new account from the service.
-    emit saved();
-    hide();
-}
-
-void FrmAkun::sendUpdate()
-{
-    ProfileState& p = ProfileState::instance();
-    const AccountAnswer answer = takeAnswer(
-        m_dialogs, m_service.EditCompany(TxtAPIKey->text(), TxtCompany->text(), p.ConnectionString,
-                                         TxtWA->text(), GetDeviceName(), QStringLiteral("0")));
-    if (!answer.statusIsError)
-        p.CompanyName = answer.companyName;
-    hide();
-    emit saved();
-    hide();
 }

@@ -36,9 +36,6 @@ signals:
     void saved();
 
 private:
-    void sendRegister();
-    void sendUpdate();
-
     ServiceClient& m_service;
     Dialogs& m_dialogs;
 };

@@ -20,11 +20,6 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
-const QString FrmConn::kPlaceholder =
-    QStringLiteral("DRIVER={SQLite3};Database=/srv/data/shop.db;\n"
-                   "DRIVER={PostgreSQL Unicode};Server=127.0.0.1;Port=5432;Database=shop;"
-                   "Uid=report;Pwd=secret;");
-
 const QString FrmConn::kTemplate =
     QStringLiteral("DRIVER={Engine};SERVER={IPAddress};DATABASE={NamaDatabase};UID={UserID};"
                    "PASSWORD={Password};PORT={Port}\r\n;OPTION=;STMT=;\r\n");
@@ -37,7 +32,10 @@ FrmConn::FrmConn(ServiceClient& service, Dialogs& dialogs, QWidget* parent)
     TxtConnStr = new QPlainTextEdit(this);
     TxtConnStr->setPlainText(kTemplate);
     // A device the service holds no string for loads an empty box: show what works.
-    TxtConnStr->setPlaceholderText(kPlaceholder);
+    TxtConnStr->setPlaceholderText(
+        QStringLiteral("DRIVER={SQLite3};Database=/srv/data/shop.db;\n"
+                       "DRIVER={PostgreSQL Unicode};Server=127.0.0.1;Port=5432;Database=shop;"
+                       "Uid=report;Pwd=secret;"));
     TxtConnStr->setTabChangesFocus(true);
     // Wrapping at blanks would look like a line break inside a driver name; real line breaks
     // in the string must stay the only ones that look like them.
@@ -87,17 +85,12 @@ FrmConn::FrmConn(ServiceClient& service, Dialogs& dialogs, QWidget* parent)
     guardColumn->addWidget(LblGuard);
     guardColumn->addLayout(limits);
     // The limits belong to the guard: they apply only while it is on.
-    auto showLimits = [this] {
-        TxtTimeLimit->setEnabled(ChkReadOnly->isChecked());
-        TxtRowLimit->setEnabled(ChkReadOnly->isChecked());
-    };
-    showLimits();
-    connect(ChkReadOnly, &QCheckBox::toggled, this, [this, showLimits] {
-        showLimits();
-        saveGuard();
-    });
-    connect(TxtTimeLimit, &QSpinBox::valueChanged, this, [this] { saveGuard(); });
-    connect(TxtRowLimit, &QSpinBox::valueChanged, this, [this] { saveGuard(); });
+    for (QSpinBox* limit : {TxtTimeLimit, TxtRowLimit}) {
+        limit->setEnabled(guard.readOnly);
+        connect(ChkReadOnly, &QCheckBox::toggled, limit, &QWidget::setEnabled);
+        connect(limit, &QSpinBox::valueChanged, this, &FrmConn::saveGuard);
+    }
+    connect(ChkReadOnly, &QCheckBox::toggled, this, &FrmConn::saveGuard);
 
     auto* column = new QVBoxLayout(this);
     column->addWidget(new QLabel(QStringLiteral("ConnectionString :"), this));
@@ -110,9 +103,8 @@ FrmConn::FrmConn(ServiceClient& service, Dialogs& dialogs, QWidget* parent)
 bool FrmConn::Form_Load()
 {
     try {
-        const QString deviceName = GetDeviceName();
         TxtConnStr->setPlainText(
-            m_service.GetConnectionString(deviceName, ProfileState::instance().ApiKey));
+            m_service.GetConnectionString(GetDeviceName(), ProfileState::instance().ApiKey));
         return true;
     } catch (const TransportError& e) {
         // Without the service the string can neither be shown nor saved: say why, and do not

@@ -23,8 +23,6 @@ public:
     // The text box's content before loading replaces it: the keys of an ODBC driver string with
     // a placeholder for each value.
     static const QString kTemplate;
-    // Shown greyed while the box is empty: the working forms of a connection string.
-    static const QString kPlaceholder;
     // Long enough for a server across a slow link, short enough that a wrong address does not
     // hold the window for minutes.
     static constexpr int kTestLoginTimeoutSeconds = 15;

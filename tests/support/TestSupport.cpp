@@ -2,6 +2,7 @@
 
 #include "pipeline/ReportCourier.h"
 
+#include <QDialog>
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlDatabase>
@@ -88,7 +89,7 @@ QString ScriptedDialogs::inputBox(const QString& prompt, const QString& title,
     return inputAnswers.isEmpty() ? QString() : inputAnswers.takeFirst();
 }
 
-void ScriptedDialogs::showModal(QWidget* window)
+void ScriptedDialogs::showModal(QDialog* window)
 {
     shown.append({QStringLiteral("modal"), window->windowTitle(), 0, {}, {}});
     if (onModal)

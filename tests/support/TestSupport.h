@@ -52,7 +52,7 @@ public:
     bool askYesNo(const QString& text, int style, const QString& title) override;
     QString inputBox(const QString& prompt, const QString& title,
                      const QString& defaultText) override;
-    void showModal(QWidget* window) override;
+    void showModal(QDialog* window) override;
     bool openUrl(const QString& target, int showMode) override;
     void endApp() override;
 

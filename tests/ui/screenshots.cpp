@@ -115,7 +115,7 @@ public:
     }
     bool askYesNo(const QString&, int, const QString&) override { return false; }
     QString inputBox(const QString&, const QString&, const QString&) override { return {}; }
-    void showModal(QWidget* window) override
+    void showModal(QDialog* window) override
     {
         save(window, g_nextName);
         window->hide();
