@@ -52,19 +52,6 @@ inline char* putCodePoint(char* out, char32_t cp)
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-inline bool isHigh(char16_t c)
-{
-    return c >= 0xD800 && c <= 0xDBFF;
-}
-inline bool isLow(char16_t c)
-{
-    return c >= 0xDC00 && c <= 0xDFFF;
-}
-inline char32_t joined(char16_t high, char16_t low)
-{
-    return 0x10000 + ((char32_t(high) - 0xD800) << 10) + (char32_t(low) - 0xDC00);
-}
-
 } // namespace
 
 ReportSink::ReportSink(QIODevice* device, qsizetype pieceSize)
@@ -157,8 +144,8 @@ void JsonReportWriter::appendUtf16(const char16_t* data, qsizetype size)
     qsizetype i = 0;
     if (m_pendingHigh && size > 0) {
         char* out = m_sink.reserve(kMaxUnitBytes);
-        if (isLow(data[0])) {
-            m_sink.commit(putCodePoint(out, joined(m_pendingHigh, data[0])) - out);
+        if (QChar::isLowSurrogate(data[0])) {
+            m_sink.commit(putCodePoint(out, QChar::surrogateToUcs4(m_pendingHigh, data[0])) - out);
             i = 1;
         } else {
             m_sink.commit(putCodePoint(out, kReplacement) - out);
@@ -177,16 +164,16 @@ void JsonReportWriter::appendUtf16(const char16_t* data, qsizetype size)
                 *out++ = char(c);
             } else if (c < 0x80) {
                 out = putEscapedAscii(out, c);
-            } else if (isHigh(c)) {
-                if (i + 1 < size && isLow(data[i + 1])) {
-                    out = putCodePoint(out, joined(c, data[i + 1]));
+            } else if (QChar::isHighSurrogate(c)) {
+                if (i + 1 < size && QChar::isLowSurrogate(data[i + 1])) {
+                    out = putCodePoint(out, QChar::surrogateToUcs4(c, data[i + 1]));
                     ++i; // a pair at the end of a run may take its low half from the next
                 } else if (i + 1 == size) {
                     m_pendingHigh = c; // its partner may open the next piece
                 } else {
                     out = putCodePoint(out, kReplacement);
                 }
-            } else if (isLow(c)) {
+            } else if (QChar::isLowSurrogate(c)) {
                 out = putCodePoint(out, kReplacement);
             } else {
                 out = putCodePoint(out, c);
@@ -327,19 +314,15 @@ void JsonReportWriter::appendUtf8(const char* data, qsizetype size)
     }
 }
 
-void JsonReportWriter::flushPendingSurrogate()
+void JsonReportWriter::endValue()
 {
+    // A sequence or a surrogate pair still waiting for its end never gets it.
     if (m_pendingUtf8Size)
         m_sink.write(kReplacementUtf8, 3);
     if (m_pendingHigh)
         m_sink.write(kReplacementUtf8, 3);
     m_pendingUtf8Size = 0;
     m_pendingHigh = 0;
-}
-
-void JsonReportWriter::endValue()
-{
-    flushPendingSurrogate();
     m_sink.put('"');
 }
 

@@ -107,7 +107,6 @@ public:
     static QByteArray quoted(QStringView text);
 
 private:
-    void flushPendingSurrogate();
     qsizetype completePendingUtf8(const char* data, qsizetype size);
 
     ReportSink& m_sink;
