@@ -70,9 +70,8 @@ private:
     using Form = char* (*)(const char* begin, const char* end, char* out);
     static Form formOf(Kind kind);
     void writeConverted(JsonReportWriter& writer, unsigned short column, Form form);
-    // `text` holds `length` narrow or UTF-16 units, as the fetch is.
+    // `text` holds narrow or UTF-16 units, as the fetch is.
     void writeForm(JsonReportWriter& writer, Form form, const void* text, qsizetype length);
-    // `text` holds `units` narrow or UTF-16 units, as the fetch is.
     void appendText(JsonReportWriter& writer, const void* text, qsizetype units) const;
     void writeText(JsonReportWriter& writer, unsigned short column, long pieceBytes);
     void writeBinary(JsonReportWriter& writer, unsigned short column);
