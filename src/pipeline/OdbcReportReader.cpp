@@ -292,7 +292,7 @@ struct OdbcReportReader::Block
     SQLULEN fetched = 0;
 };
 
-OdbcReportReader::OdbcReportReader(QSqlQuery& executed)
+OdbcReportReader::OdbcReportReader(QSqlQuery& executed, qint64 rowLimit) : m_rowLimit(rowLimit)
 {
     const QSqlResult* result = executed.result();
     m_stmt = result ? OdbcHandle(result->handle()) : nullptr;

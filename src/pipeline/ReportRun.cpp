@@ -58,8 +58,7 @@ QString RunFailureText(qint64 number, const QString& description)
 void RecordsetToJson(QSqlQuery& recordset, const QString& fileName, const QString& title,
                      const QString& footer, ReportSink& sink, qint64 rowLimit)
 {
-    OdbcReportReader reader(recordset);
-    reader.setRowLimit(rowLimit);
+    OdbcReportReader reader(recordset, rowLimit);
     JsonReportWriter writer(sink);
     writer.begin(title, fileName, reader.columnNames());
     reader.writeRows(writer);
