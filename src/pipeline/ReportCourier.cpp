@@ -51,8 +51,7 @@ ServiceClient& ReportCourier::service(const ServiceSettings& settings)
 
 bool ReportCourier::post(const std::function<void()>& work)
 {
-    bool expected = false;
-    if (!m_busy.compare_exchange_strong(expected, true))
+    if (m_busy.exchange(true))
         return false;
     {
         const QMutexLocker lock(&m_answerLock);
