@@ -88,8 +88,6 @@ void ReportSink::writeSlow(const char* data, qsizetype size)
     m_used = size;
 }
 
-JsonReportWriter::JsonReportWriter(ReportSink& sink) : m_sink(sink) {}
-
 QByteArray JsonReportWriter::quoted(QStringView text)
 {
     // Through the value path itself, so that names, title and footer are escaped as values are.
@@ -143,13 +141,11 @@ void JsonReportWriter::appendUtf16(const char16_t* data, qsizetype size)
 {
     qsizetype i = 0;
     if (m_pendingHigh && size > 0) {
-        char* out = m_sink.reserve(kMaxUnitBytes);
-        if (QChar::isLowSurrogate(data[0])) {
-            m_sink.commit(putCodePoint(out, QChar::surrogateToUcs4(m_pendingHigh, data[0])) - out);
-            i = 1;
-        } else {
-            m_sink.commit(putCodePoint(out, kReplacement) - out);
-        }
+        const bool paired = QChar::isLowSurrogate(data[0]);
+        char* const out = m_sink.reserve(kMaxUnitBytes);
+        const char32_t cp = paired ? QChar::surrogateToUcs4(m_pendingHigh, data[0]) : kReplacement;
+        m_sink.commit(putCodePoint(out, cp) - out);
+        i = paired ? 1 : 0;
         m_pendingHigh = 0;
     }
     while (i < size) {
@@ -173,10 +169,8 @@ void JsonReportWriter::appendUtf16(const char16_t* data, qsizetype size)
                 } else {
                     out = putCodePoint(out, kReplacement);
                 }
-            } else if (QChar::isLowSurrogate(c)) {
-                out = putCodePoint(out, kReplacement);
             } else {
-                out = putCodePoint(out, c);
+                out = putCodePoint(out, QChar::isLowSurrogate(c) ? kReplacement : c);
             }
         }
         m_sink.commit(out - start);

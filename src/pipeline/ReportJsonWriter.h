@@ -76,7 +76,7 @@ private:
 class JsonReportWriter
 {
 public:
-    explicit JsonReportWriter(ReportSink& sink);
+    explicit JsonReportWriter(ReportSink& sink) : m_sink(sink) {}
 
     void begin(const QString& title, const QString& fileName, const QStringList& header);
     void beginRow();
