@@ -326,9 +326,8 @@ OdbcReportReader::OdbcReportReader(QSqlQuery& executed, qint64 rowLimit) : m_row
     const SQLHDBC connection =
         executed.driver() ? OdbcHandle(executed.driver()->handle()) : nullptr;
     SQLCHAR driver[64] = {};
-    SQLSMALLINT driverLength = 0;
-    if (connection && SQL_SUCCEEDED(SQLGetInfo(connection, SQL_DRIVER_NAME, driver, sizeof driver,
-                                               &driverLength)))
+    if (connection &&
+        SQL_SUCCEEDED(SQLGetInfo(connection, SQL_DRIVER_NAME, driver, sizeof driver, nullptr)))
         m_typedDateTimes = qstrnicmp(reinterpret_cast<const char*>(driver), "psqlodbc", 8) == 0;
     SQLUINTEGER extensions = 0;
     if (connection && SQL_SUCCEEDED(SQLGetInfo(connection, SQL_GETDATA_EXTENSIONS, &extensions,
