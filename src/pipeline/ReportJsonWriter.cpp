@@ -120,11 +120,9 @@ void JsonReportWriter::begin(const QString& title, const QString& fileName,
     m_memberPrefix.clear();
     m_memberPrefix.reserve(header.size());
     for (qsizetype i = 0; i < header.size(); ++i) {
-        const QByteArray name = quoted(header[i]);
-        if (i > 0)
-            m_sink.put(',');
-        m_sink.write(name);
-        m_memberPrefix.append((i > 0 ? QByteArray(",") : QByteArray()) + name + ":\"");
+        const QByteArray member = (i > 0 ? QByteArray(",") : QByteArray()) + quoted(header[i]);
+        m_sink.write(member);
+        m_memberPrefix.append(member + ":\"");
     }
     m_sink.write("],\"data\":[", 10);
     m_rows = 0;
