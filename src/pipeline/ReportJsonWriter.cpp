@@ -167,8 +167,10 @@ void JsonReportWriter::appendUtf16(const char16_t* data, qsizetype size)
                 } else {
                     out = putCodePoint(out, kReplacement);
                 }
+            } else if (QChar::isLowSurrogate(c)) {
+                out = putCodePoint(out, kReplacement);
             } else {
-                out = putCodePoint(out, QChar::isLowSurrogate(c) ? kReplacement : c);
+                out = putCodePoint(out, c);
             }
         }
         m_sink.commit(out - start);
