@@ -11,11 +11,6 @@ bool isBlank(QChar c)
            c == QLatin1Char('\n') || c == QLatin1Char('\v') || c == QLatin1Char('\f');
 }
 
-bool sameKey(const QString& key, const char* name)
-{
-    return key.trimmed().compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
-}
-
 // A name the driver manager would open as a file: a path, or a library's file name.
 bool looksLikeFile(const QString& name)
 {
@@ -128,7 +123,7 @@ std::optional<QString> ConnectionStringRefusal(const QString& connectionString,
     // DRIVER after a DSN; every DRIVER is checked all the same, whichever one it would take.
     std::optional<QString> driver, dsn;
     for (const OdbcAttribute& attribute : parsed.attributes) {
-        if (sameKey(attribute.key, "DRIVER")) {
+        if (attribute.key.trimmed().compare(QLatin1String("DRIVER"), Qt::CaseInsensitive) == 0) {
             if (const auto refusal = driverRefusal(attribute.value, registry))
                 return refusal;
         }

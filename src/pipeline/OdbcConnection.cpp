@@ -120,10 +120,7 @@ QString WithBoundedLockWait(const QString& connectionString)
 
 QString NormalizeConnectionString(const QString& connectionString)
 {
-    QString s = connectionString;
-    s.remove(QLatin1Char('\r'));
-    s.remove(QLatin1Char('\n'));
-    return s;
+    return QString(connectionString).remove(QLatin1Char('\r')).remove(QLatin1Char('\n'));
 }
 
 QString DriverMessage(const QSqlError& error)

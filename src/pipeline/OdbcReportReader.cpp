@@ -20,6 +20,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #ifndef Q_OS_WIN
@@ -176,18 +177,20 @@ char* writeTime(char* out, const TimeParts& time)
     return out;
 }
 
+// A date, and a time after ' ' or 'T' when more follows; a date alone is at midnight.
+bool readDateTime(const char* p, const char* end, DateParts& date, TimeParts& time)
+{
+    return readDate(p, end, date) &&
+           (p == end || ((*p == ' ' || *p == 'T') && readTime(++p, end, time)));
+}
+
 // yyyy-MM-dd; a date with a time of midnight is the date.
 char* dateForm(const char* p, const char* end, char* out)
 {
     DateParts date;
-    if (!readDate(p, end, date))
+    TimeParts time;
+    if (!readDateTime(p, end, date, time) || time.hour || time.minute || time.second)
         return nullptr;
-    if (p != end) {
-        TimeParts time;
-        if (!(*p == ' ' || *p == 'T') || !readTime(++p, end, time) || time.hour || time.minute ||
-            time.second)
-            return nullptr;
-    }
     return writeDate(out, date);
 }
 
@@ -197,15 +200,12 @@ char* timeForm(const char* p, const char* end, char* out)
     return readTime(p, end, time) ? writeTime(out, time) : nullptr;
 }
 
-// yyyy-MM-dd HH:mm:ss; a date alone is at midnight. A time alone is not made a time stamp of
-// some day.
+// yyyy-MM-dd HH:mm:ss. A time alone is not made a time stamp of some day.
 char* timestampForm(const char* p, const char* end, char* out)
 {
     DateParts date;
     TimeParts time;
-    if (!readDate(p, end, date))
-        return nullptr;
-    if (p != end && (!(*p == ' ' || *p == 'T') || !readTime(++p, end, time)))
+    if (!readDateTime(p, end, date, time))
         return nullptr;
     out = writeDate(out, date);
     *out++ = ' ';
@@ -226,16 +226,12 @@ template <typename T> char* floatForm(const char* p, const char* end, char* out)
 char* boolForm(const char* p, const char* end, char* out)
 {
     const QByteArray text = QByteArray::fromRawData(p, end - p).trimmed().toLower();
-    const char* word = nullptr;
+    std::string_view word;
     if (text == "1" || text == "t" || text == "true" || text == "-1")
         word = "True";
     else if (text == "0" || text == "f" || text == "false")
         word = "False";
-    if (!word)
-        return nullptr;
-    const size_t length = std::strlen(word);
-    std::memcpy(out, word, length);
-    return out + length;
+    return word.empty() ? nullptr : std::copy(word.begin(), word.end(), out);
 }
 
 void unbind(SQLHSTMT stmt)
@@ -296,7 +292,7 @@ struct OdbcReportReader::Block
     SQLULEN fetched = 0;
 };
 
-OdbcReportReader::OdbcReportReader(QSqlQuery& executed)
+OdbcReportReader::OdbcReportReader(QSqlQuery& executed, qint64 rowLimit) : m_rowLimit(rowLimit)
 {
     const QSqlResult* result = executed.result();
     m_stmt = result ? OdbcHandle(result->handle()) : nullptr;
@@ -330,9 +326,8 @@ OdbcReportReader::OdbcReportReader(QSqlQuery& executed)
     const SQLHDBC connection =
         executed.driver() ? OdbcHandle(executed.driver()->handle()) : nullptr;
     SQLCHAR driver[64] = {};
-    SQLSMALLINT driverLength = 0;
-    if (connection && SQL_SUCCEEDED(SQLGetInfo(connection, SQL_DRIVER_NAME, driver, sizeof driver,
-                                               &driverLength)))
+    if (connection &&
+        SQL_SUCCEEDED(SQLGetInfo(connection, SQL_DRIVER_NAME, driver, sizeof driver, nullptr)))
         m_typedDateTimes = qstrnicmp(reinterpret_cast<const char*>(driver), "psqlodbc", 8) == 0;
     SQLUINTEGER extensions = 0;
     if (connection && SQL_SUCCEEDED(SQLGetInfo(connection, SQL_GETDATA_EXTENSIONS, &extensions,
@@ -508,22 +503,12 @@ bool OdbcReportReader::writeBound(JsonReportWriter& writer, int column, unsigned
 
 OdbcReportReader::Form OdbcReportReader::formOf(Kind kind)
 {
-    switch (kind) {
-    case Kind::Double:
-        return floatForm<double>;
-    case Kind::Single:
-        return floatForm<float>;
-    case Kind::Date:
-        return dateForm;
-    case Kind::Time:
-        return timeForm;
-    case Kind::Timestamp:
-        return timestampForm;
-    case Kind::Bit:
-        return boolForm;
-    default:
-        return nullptr;
-    }
+    // In the order of Kind; text, numbers and binary have no form but the driver's.
+    static constexpr Form kForms[] = {nullptr,           nullptr,          nullptr,
+                                      floatForm<double>, floatForm<float>, dateForm,
+                                      timeForm,          timestampForm,    boolForm};
+    static_assert(std::size(kForms) == size_t(Kind::Bit) + 1);
+    return kForms[size_t(kind)];
 }
 
 void OdbcReportReader::writeValue(JsonReportWriter& writer, int column)

@@ -30,16 +30,15 @@ public:
     static constexpr int kBlockRows = 64;
 
     // The query must have been executed forward-only through the ODBC driver. Throws DbError.
-    explicit OdbcReportReader(QSqlQuery& executed);
+    // A result with more rows than `rowLimit` is refused whole: writeRows throws GuardError as
+    // soon as it fetches the row past the limit. 0 sets no limit.
+    OdbcReportReader(QSqlQuery& executed, qint64 rowLimit);
     // Leaves the statement without the bindings into this reader's buffers.
     ~OdbcReportReader();
     OdbcReportReader(const OdbcReportReader&) = delete;
     OdbcReportReader& operator=(const OdbcReportReader&) = delete;
 
     const QStringList& columnNames() const { return m_names; }
-    // A result with more rows than this is refused whole: writeRows throws GuardError as soon as
-    // it fetches the row past the limit. 0 sets no limit.
-    void setRowLimit(qint64 rows) { m_rowLimit = rows; }
     // Reads every remaining row into the writer (between its begin and end); returns the rows.
     // Throws DbError when the driver fails.
     qint64 writeRows(JsonReportWriter& writer);
@@ -70,9 +69,8 @@ private:
     using Form = char* (*)(const char* begin, const char* end, char* out);
     static Form formOf(Kind kind);
     void writeConverted(JsonReportWriter& writer, unsigned short column, Form form);
-    // `text` holds `length` narrow or UTF-16 units, as the fetch is.
+    // `text` holds narrow or UTF-16 units, as the fetch is.
     void writeForm(JsonReportWriter& writer, Form form, const void* text, qsizetype length);
-    // `text` holds `units` narrow or UTF-16 units, as the fetch is.
     void appendText(JsonReportWriter& writer, const void* text, qsizetype units) const;
     void writeText(JsonReportWriter& writer, unsigned short column, long pieceBytes);
     void writeBinary(JsonReportWriter& writer, unsigned short column);
@@ -83,7 +81,7 @@ private:
     QList<Kind> m_kinds;
     QByteArray m_piece;
     bool m_utf8 = false; // text as SQL_C_CHAR in UTF-8, else as SQL_C_WCHAR (UTF-16)
-    qint64 m_rowLimit = 0;
+    const qint64 m_rowLimit;
     bool m_typedDateTimes = false; // date-times bound typed, where the driver's text is no truer
     struct Block;                  // the bound buffers, in the ODBC headers' types
     std::unique_ptr<Block> m_block;

@@ -144,19 +144,13 @@ Scan scan(const QString& s, const Reading& r)
     return result;
 }
 
-QString firstValue(QSqlDatabase db, const QString& sql)
+// Runs `set`, then reads the switch back: the first value of `read`.
+QString setAndRead(QSqlDatabase db, const QString& set, const QString& read)
 {
     QSqlQuery query(db);
-    if (!query.exec(sql) || !query.next())
+    if (!query.exec(set) || !query.exec(read) || !query.next())
         throw GuardError(DbError::kDriverError, DriverMessage(query.lastError()));
     return query.value(0).toString();
-}
-
-void run(QSqlDatabase db, const QString& sql)
-{
-    QSqlQuery query(db);
-    if (!query.exec(sql))
-        throw GuardError(DbError::kDriverError, DriverMessage(query.lastError()));
 }
 
 QString guardText(const QString& text)
@@ -249,13 +243,12 @@ void MakeReadOnly(OdbcConnection& connection)
     const QString dbms = connection.dbmsName();
     QSqlDatabase db = connection.database();
     if (dbms.contains(QLatin1String("SQLite"), Qt::CaseInsensitive)) {
-        run(db, QStringLiteral("PRAGMA query_only=1"));
-        if (firstValue(db, QStringLiteral("PRAGMA query_only")) == QLatin1String("1"))
+        if (setAndRead(db, QStringLiteral("PRAGMA query_only=1"),
+                       QStringLiteral("PRAGMA query_only")) == QLatin1String("1"))
             return;
     } else if (dbms.contains(QLatin1String("PostgreSQL"), Qt::CaseInsensitive)) {
-        run(db, QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY"));
-        if (firstValue(db, QStringLiteral("SHOW default_transaction_read_only")) ==
-            QLatin1String("on"))
+        if (setAndRead(db, QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY"),
+                       QStringLiteral("SHOW default_transaction_read_only")) == QLatin1String("on"))
             return;
     }
     throw GuardError(DbError::kDriverError,

@@ -51,8 +51,7 @@ ServiceClient& ReportCourier::service(const ServiceSettings& settings)
 
 bool ReportCourier::post(const std::function<void()>& work)
 {
-    bool expected = false;
-    if (!m_busy.compare_exchange_strong(expected, true))
+    if (m_busy.exchange(true))
         return false;
     {
         const QMutexLocker lock(&m_answerLock);
@@ -197,7 +196,6 @@ void ReportCourier::run(const QString& reply, const Profile& profile)
 
 void ReportCourier::flag(ServiceClient& service, qint32 urut)
 {
-    const QString before = m_shownText;
     QString flagResult;
     bool flagged = false;
     try {
@@ -206,7 +204,7 @@ void ReportCourier::flag(ServiceClient& service, qint32 urut)
     } catch (const TransportError& e) {
         flagResult = e.textBoxText();
     }
-    showText(before + QStringLiteral("\r\n") + flagResult);
+    showText(m_shownText + QStringLiteral("\r\n") + flagResult);
     // An unflagged request comes back at the next poll and would be run and uploaded again
     // twice a second for as long as the flag fails: wait as after an undelivered report.
     if (!flagged)

@@ -52,19 +52,6 @@ inline char* putCodePoint(char* out, char32_t cp)
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-inline bool isHigh(char16_t c)
-{
-    return c >= 0xD800 && c <= 0xDBFF;
-}
-inline bool isLow(char16_t c)
-{
-    return c >= 0xDC00 && c <= 0xDFFF;
-}
-inline char32_t joined(char16_t high, char16_t low)
-{
-    return 0x10000 + ((char32_t(high) - 0xD800) << 10) + (char32_t(low) - 0xDC00);
-}
-
 } // namespace
 
 ReportSink::ReportSink(QIODevice* device, qsizetype pieceSize)
@@ -101,8 +88,6 @@ void ReportSink::writeSlow(const char* data, qsizetype size)
     m_used = size;
 }
 
-JsonReportWriter::JsonReportWriter(ReportSink& sink) : m_sink(sink) {}
-
 QByteArray JsonReportWriter::quoted(QStringView text)
 {
     // Through the value path itself, so that names, title and footer are escaped as values are.
@@ -135,11 +120,9 @@ void JsonReportWriter::begin(const QString& title, const QString& fileName,
     m_memberPrefix.clear();
     m_memberPrefix.reserve(header.size());
     for (qsizetype i = 0; i < header.size(); ++i) {
-        const QByteArray name = quoted(header[i]);
-        if (i > 0)
-            m_sink.put(',');
-        m_sink.write(name);
-        m_memberPrefix.append((i > 0 ? QByteArray(",") : QByteArray()) + name + ":\"");
+        const QByteArray member = (i > 0 ? QByteArray(",") : QByteArray()) + quoted(header[i]);
+        m_sink.write(member);
+        m_memberPrefix.append(member + ":\"");
     }
     m_sink.write("],\"data\":[", 10);
     m_rows = 0;
@@ -156,13 +139,11 @@ void JsonReportWriter::appendUtf16(const char16_t* data, qsizetype size)
 {
     qsizetype i = 0;
     if (m_pendingHigh && size > 0) {
-        char* out = m_sink.reserve(kMaxUnitBytes);
-        if (isLow(data[0])) {
-            m_sink.commit(putCodePoint(out, joined(m_pendingHigh, data[0])) - out);
-            i = 1;
-        } else {
-            m_sink.commit(putCodePoint(out, kReplacement) - out);
-        }
+        const bool paired = QChar::isLowSurrogate(data[0]);
+        char* const out = m_sink.reserve(kMaxUnitBytes);
+        const char32_t cp = paired ? QChar::surrogateToUcs4(m_pendingHigh, data[0]) : kReplacement;
+        m_sink.commit(putCodePoint(out, cp) - out);
+        i = paired ? 1 : 0;
         m_pendingHigh = 0;
     }
     while (i < size) {
@@ -177,16 +158,16 @@ void JsonReportWriter::appendUtf16(const char16_t* data, qsizetype size)
                 *out++ = char(c);
             } else if (c < 0x80) {
                 out = putEscapedAscii(out, c);
-            } else if (isHigh(c)) {
-                if (i + 1 < size && isLow(data[i + 1])) {
-                    out = putCodePoint(out, joined(c, data[i + 1]));
+            } else if (QChar::isHighSurrogate(c)) {
+                if (i + 1 < size && QChar::isLowSurrogate(data[i + 1])) {
+                    out = putCodePoint(out, QChar::surrogateToUcs4(c, data[i + 1]));
                     ++i; // a pair at the end of a run may take its low half from the next
                 } else if (i + 1 == size) {
                     m_pendingHigh = c; // its partner may open the next piece
                 } else {
                     out = putCodePoint(out, kReplacement);
                 }
-            } else if (isLow(c)) {
+            } else if (QChar::isLowSurrogate(c)) {
                 out = putCodePoint(out, kReplacement);
             } else {
                 out = putCodePoint(out, c);
@@ -327,19 +308,15 @@ void JsonReportWriter::appendUtf8(const char* data, qsizetype size)
     }
 }
 
-void JsonReportWriter::flushPendingSurrogate()
+void JsonReportWriter::endValue()
 {
+    // A sequence or a surrogate pair still waiting for its end never gets it.
     if (m_pendingUtf8Size)
         m_sink.write(kReplacementUtf8, 3);
     if (m_pendingHigh)
         m_sink.write(kReplacementUtf8, 3);
     m_pendingUtf8Size = 0;
     m_pendingHigh = 0;
-}
-
-void JsonReportWriter::endValue()
-{
-    flushPendingSurrogate();
     m_sink.put('"');
 }
 

@@ -76,7 +76,7 @@ private:
 class JsonReportWriter
 {
 public:
-    explicit JsonReportWriter(ReportSink& sink);
+    explicit JsonReportWriter(ReportSink& sink) : m_sink(sink) {}
 
     void begin(const QString& title, const QString& fileName, const QStringList& header);
     void beginRow();
@@ -107,7 +107,6 @@ public:
     static QByteArray quoted(QStringView text);
 
 private:
-    void flushPendingSurrogate();
     qsizetype completePendingUtf8(const char* data, qsizetype size);
 
     ReportSink& m_sink;

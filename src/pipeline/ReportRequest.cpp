@@ -7,12 +7,6 @@ namespace {
 
 const QString kBlockSeparator = QStringLiteral("\r\n\r\n");
 
-// The value after a label of the given length; empty when the block is no longer than it.
-QString afterLabel(const QString& block, qsizetype labelLength)
-{
-    return block.size() > labelLength ? block.mid(labelLength) : QString();
-}
-
 } // namespace
 
 QString NormalizeLineEnds(const QString& text)
@@ -52,8 +46,9 @@ ParsedRequest ParseReportRequest(const QString& text)
 
     parsed.status = ParsedRequest::Ok;
     parsed.request.Urut = urut;
-    parsed.request.FileName = afterLabel(blocks[1], 9);
-    parsed.request.Sql = afterLabel(blocks[2], 7);
-    parsed.request.Title = afterLabel(blocks[3], 10);
+    // A block no longer than its label holds the empty value.
+    parsed.request.FileName = blocks[1].mid(9);
+    parsed.request.Sql = blocks[2].mid(7);
+    parsed.request.Title = blocks[3].mid(10);
     return parsed;
 }

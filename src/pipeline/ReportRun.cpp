@@ -58,8 +58,7 @@ QString RunFailureText(qint64 number, const QString& description)
 void RecordsetToJson(QSqlQuery& recordset, const QString& fileName, const QString& title,
                      const QString& footer, ReportSink& sink, qint64 rowLimit)
 {
-    OdbcReportReader reader(recordset);
-    reader.setRowLimit(rowLimit);
+    OdbcReportReader reader(recordset, rowLimit);
     JsonReportWriter writer(sink);
     writer.begin(title, fileName, reader.columnNames());
     reader.writeRows(writer);
@@ -181,10 +180,8 @@ ReportRun RunReportQuery(const QString& sql, const QString& fileName, const QStr
             return fail(ReportRun::DatabaseFailure, e.number(),
                         text + QStringLiteral("\r\n") + e.description());
         }
-        if (guard.readOnly) {
-            if (const auto text = GuardWriteRefusalText(e.description()))
-                host.prompting(*text);
-        }
+        if (const auto text = GuardWriteRefusalText(e.description()); text && guard.readOnly)
+            host.prompting(*text);
         // Only the SQL's own failure is final; a lock, a time-out or a connection lost under it
         // passes.
         const bool passes = dbConnection->isDead() ||

@@ -6,50 +6,36 @@
 
 Q_LOGGING_CATEGORY(lcPipeline, "tallyframe.pipeline")
 
-namespace {
-
-QString pollUrl(const ServiceClient& service, const QString& companyName)
-{
-    QString url = service.url(QLatin1String(Endpoint::ReportRequest));
-    // Encoded, so that a name with "&", "#" or blanks reaches the service whole.
-    if (!companyName.isEmpty())
-        url += QStringLiteral("?companyName=") + QueryValue(companyName);
-    return url;
-}
-
-} // namespace
-
 QString TextBoxView(const QString& text)
 {
     if (text.size() <= kShownLineChars)
         return text;
     QString shown;
     qsizetype lines = 0;
-    for (qsizetype start = 0; start <= text.size(); ++lines) {
-        qsizetype end = text.indexOf(QLatin1Char('\n'), start);
-        if (end < 0)
-            end = text.size();
-        if (lines == kShownLines) {
+    for (const QStringView line : QStringView(text).tokenize(u'\n')) {
+        if (lines > 0)
+            shown += QLatin1Char('\n');
+        if (lines++ == kShownLines) {
             shown += QStringLiteral("[…]");
             break;
         }
-        const qsizetype length = end - start;
-        qsizetype kept = std::min(length, kShownLineChars);
-        if (kept < length && text.at(start + kept - 1).isHighSurrogate())
+        qsizetype kept = std::min(line.size(), kShownLineChars);
+        if (kept < line.size() && line[kept - 1].isHighSurrogate())
             --kept; // never half a character
-        shown += QStringView(text).mid(start, kept);
-        if (length > kShownLineChars)
+        shown += line.left(kept);
+        if (line.size() > kShownLineChars)
             shown += QStringLiteral("[…]");
-        if (end < text.size())
-            shown += QLatin1Char('\n');
-        start = end + 1;
     }
     return shown;
 }
 
 QString PollReportRequest(ServiceClient& service, const QString& companyName)
 {
-    return NormalizeLineEnds(service.get(pollUrl(service, companyName)).text());
+    QString url = service.url(QLatin1String(Endpoint::ReportRequest));
+    // Encoded, so that a name with "&", "#" or blanks reaches the service whole.
+    if (!companyName.isEmpty())
+        url += QStringLiteral("?companyName=") + QueryValue(companyName);
+    return NormalizeLineEnds(service.get(url).text());
 }
 
 QByteArray UpdateFlagBody(qint32 urut, const QString& flag)
