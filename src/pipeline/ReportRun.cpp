@@ -180,7 +180,8 @@ ReportRun RunReportQuery(const QString& sql, const QString& fileName, const QStr
             return fail(ReportRun::DatabaseFailure, e.number(),
                         text + QStringLiteral("\r\n") + e.description());
         }
-        if (const auto text = GuardWriteRefusalText(e.description()); text && guard.readOnly)
+        if (const auto text =
+                guard.readOnly ? GuardWriteRefusalText(e.description()) : std::nullopt)
             host.prompting(*text);
         // Only the SQL's own failure is final; a lock, a time-out or a connection lost under it
         // passes.
