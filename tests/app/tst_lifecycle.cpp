@@ -133,7 +133,7 @@ private slots:
     void init()
     {
         g_statuses.clear();
-        ProfileState::instance().reset();
+        ProfileState::instance() = {};
         removeEntries();
         SettingsStore::open()->clear();
     }

@@ -170,7 +170,7 @@ private slots:
         SetUpApplication();
     }
 
-    void init() { ProfileState::instance().reset(); }
+    void init() { ProfileState::instance() = {}; }
 
     void captionsAreExactlyTheWindowsOwn_data()
     {
