@@ -109,29 +109,22 @@ void checkAndDownload(ServiceClient& service, const UpdateSite& site, const Upda
         }
     }
 
-    switch (decision) {
-    case UpdateDecision::CheckFailed:
-        hooks.prompt(QLatin1String(UpdateText::CheckFailed));
-        break;
-    case UpdateDecision::UpToDate:
-        hooks.prompt(QLatin1String(UpdateText::UpToDate));
-        break;
-    case UpdateDecision::Download: {
-        hooks.prompt(QLatin1String(UpdateText::Downloading));
-        const BuildCheck check{service.settings(), files.running(), site.publicKey,
-                               serviceAddress(service, files.signaturePath()), site.ownVersion};
-        const DownloadVerdict verdict =
-            DownloadBuild(serviceAddress(service, files.downloadPath()), files.downloaded(), check);
-        if (verdict == DownloadVerdict::Accepted)
-            hooks.remember(QLatin1String(kInstalledTimeKey), *serverTime);
-        else if (verdict == DownloadVerdict::Refused)
-            hooks.remember(QLatin1String(kRefusedTimeKey), *serverTime);
-        hooks.prompt(QLatin1String(verdict == DownloadVerdict::Accepted
-                                       ? UpdateText::Downloaded
-                                       : UpdateText::DownloadFailed));
-        break;
+    if (decision != UpdateDecision::Download) {
+        hooks.prompt(QLatin1String(decision == UpdateDecision::CheckFailed ? UpdateText::CheckFailed
+                                                                           : UpdateText::UpToDate));
+        return;
     }
-    }
+    hooks.prompt(QLatin1String(UpdateText::Downloading));
+    const BuildCheck check{service.settings(), files.running(), site.publicKey,
+                           serviceAddress(service, files.signaturePath()), site.ownVersion};
+    const DownloadVerdict verdict =
+        DownloadBuild(serviceAddress(service, files.downloadPath()), files.downloaded(), check);
+    if (verdict == DownloadVerdict::Accepted)
+        hooks.remember(QLatin1String(kInstalledTimeKey), *serverTime);
+    else if (verdict == DownloadVerdict::Refused)
+        hooks.remember(QLatin1String(kRefusedTimeKey), *serverTime);
+    hooks.prompt(QLatin1String(verdict == DownloadVerdict::Accepted ? UpdateText::Downloaded
+                                                                    : UpdateText::DownloadFailed));
 }
 
 // The downloaded build puts itself in place of the usual one and leaves the marker behind.
