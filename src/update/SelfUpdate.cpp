@@ -32,16 +32,11 @@ void pause(int ms)
     WaitFor(&timer, &QTimer::timeout);
 }
 
-QString native(const QString& path)
-{
-    return QDir::toNativeSeparators(path);
-}
-
 bool tryReplace(const QString& source, const QString& destination, QString* error)
 {
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly)) {
-        *error = native(source) + QStringLiteral(": ") + in.errorString();
+        *error = QDir::toNativeSeparators(source) + QStringLiteral(": ") + in.errorString();
         return false;
     }
     QSaveFile out(destination);
@@ -164,7 +159,8 @@ UpdateOutcome advanceHandOver(const UpdateSite& site, const UpdateFiles& files,
         return UpdateOutcome::HandedOver;
     case SwapStep::DiscardDownloaded:
         // Starting it could only fail; starting ourselves again would loop. Drop it instead.
-        qCWarning(lcUpdate).noquote() << "discarding an unusable" << native(files.downloaded());
+        qCWarning(lcUpdate).noquote()
+            << "discarding an unusable" << QDir::toNativeSeparators(files.downloaded());
         RemoveFile(files.downloaded(), hooks.fileRetryMs);
         hooks.prompt(QLatin1String(UpdateText::DownloadFailed));
         break;
@@ -183,8 +179,8 @@ void ReplaceFile(const QString& source, const QString& destination, int retryMs)
     QString error;
     while (!tryReplace(source, destination, &error)) {
         if (deadline.hasExpired())
-            throw UpdateFileError(
-                QStringLiteral("Gagal mengganti %1: %2").arg(native(destination), error));
+            throw UpdateFileError(QStringLiteral("Gagal mengganti %1: %2")
+                                      .arg(QDir::toNativeSeparators(destination), error));
         pause(kRetryPauseMs);
     }
 }
@@ -199,8 +195,8 @@ void RemoveFile(const QString& path, int retryMs)
         if (file.remove())
             return;
         if (deadline.hasExpired())
-            throw UpdateFileError(
-                QStringLiteral("Gagal menghapus %1: %2").arg(native(path), file.errorString()));
+            throw UpdateFileError(QStringLiteral("Gagal menghapus %1: %2")
+                                      .arg(QDir::toNativeSeparators(path), file.errorString()));
         pause(kRetryPauseMs);
     }
 }
@@ -265,8 +261,10 @@ void RemoveUpdateLeftovers(const UpdateSite& site)
         if (!leftover.match(file.fileName()).hasMatch())
             continue;
         if (QFile::remove(file.absoluteFilePath()))
-            qCInfo(lcUpdate).noquote() << "removed the update leftover" << native(file.filePath());
+            qCInfo(lcUpdate).noquote()
+                << "removed the update leftover" << QDir::toNativeSeparators(file.filePath());
         else
-            qCWarning(lcUpdate).noquote() << "cannot remove" << native(file.filePath());
+            qCWarning(lcUpdate).noquote()
+                << "cannot remove" << QDir::toNativeSeparators(file.filePath());
     }
 }
