@@ -6,8 +6,3 @@ ProfileState& ProfileState::instance()
     static ProfileState* state = new ProfileState;
     return *state;
 }
-
-void ProfileState::reset()
-{
-    *this = ProfileState();
-}

@@ -18,6 +18,4 @@ struct ProfileState
     std::unique_ptr<OdbcConnection> DbConnection;
 
     static ProfileState& instance();
-    // Back to the empty state (tests).
-    void reset();
 };

@@ -133,7 +133,7 @@ private slots:
     void init()
     {
         g_statuses.clear();
-        ProfileState::instance().reset();
+        ProfileState::instance() = ProfileState();
         removeEntries();
         SettingsStore::open()->clear();
     }

@@ -261,7 +261,7 @@ void TestCourierLoop::init()
     m_dialogs = std::make_unique<HookedDialogs>();
 
     ProfileState& p = ProfileState::instance();
-    p.reset();
+    p = ProfileState();
     p.CompanyName = kCompany;
     p.ApiKey = m_company.apiKey;
     p.Telp = m_company.telp;
@@ -284,7 +284,7 @@ void TestCourierLoop::cleanup()
     m_dialogs.reset();
     m_service.reset();
     m_device.reset();
-    ProfileState::instance().reset();
+    ProfileState::instance() = ProfileState();
 }
 
 void TestCourierLoop::tick()

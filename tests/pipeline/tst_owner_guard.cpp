@@ -494,7 +494,7 @@ void TestOwnerGuard::windowRunsUnderTheOwnersSettings()
     guard.save(*SettingsStore::open());
     const auto clear = qScopeGuard([] {
         SettingsStore::clearAll();
-        ProfileState::instance().reset();
+        ProfileState::instance() = ProfileState();
     });
     const QString device = QStringLiteral("00:1A:2B:3C:4D:5E");
     TestService service;
@@ -503,7 +503,7 @@ void TestOwnerGuard::windowRunsUnderTheOwnersSettings()
     const auto company = service.store().createCompany(QStringLiteral("Toko"), device, {},
                                                        sqliteConnectionString(m_sqlite));
     ProfileState& p = ProfileState::instance();
-    p.reset();
+    p = ProfileState();
     p.CompanyName = company.name;
     p.ApiKey = company.apiKey;
     p.ConnectionString = company.connStr;

@@ -88,7 +88,7 @@ private slots:
     void init()
     {
         g_statuses.clear();
-        ProfileState::instance().reset();
+        ProfileState::instance() = ProfileState();
     }
 
     void knownDeviceConnectsAndPolls()

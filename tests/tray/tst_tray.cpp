@@ -44,7 +44,7 @@ private:
 
 private slots:
     void initTestCase() { qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8()); }
-    void init() { ProfileState::instance().reset(); }
+    void init() { ProfileState::instance() = ProfileState(); }
 
     void notifications_data()
     {

@@ -169,7 +169,7 @@ int main(int argc, char* argv[])
         failed.Tampil();
         failed.startupRetryTimer()->stop();
         save(&failed, QStringLiteral("startup-failed"));
-        ProfileState::instance().reset();
+        ProfileState::instance() = ProfileState();
     }
 
     ProfileState& profile = ProfileState::instance();

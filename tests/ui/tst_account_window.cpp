@@ -137,7 +137,7 @@ private slots:
 
     void init()
     {
-        ProfileState::instance().reset();
+        ProfileState::instance() = ProfileState();
         m_service = std::make_unique<TestService>();
         m_device = std::make_unique<DeviceNameGuard>(kDevice);
         m_dialogs = std::make_unique<ScriptedDialogs>();
@@ -151,7 +151,7 @@ private slots:
         m_dialogs.reset();
         m_device.reset();
         m_service.reset();
-        ProfileState::instance().reset();
+        ProfileState::instance() = ProfileState();
     }
 
     void registrationMenuIsGreyed() { QVERIFY(!m_form->mnuRegistrasi->isEnabled()); }

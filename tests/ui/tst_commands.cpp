@@ -92,7 +92,7 @@ private:
 private slots:
     void init()
     {
-        ProfileState::instance().reset();
+        ProfileState::instance() = ProfileState();
         m_dialogs = std::make_unique<ScriptedDialogs>();
         m_client = ServiceClient();
         m_form = std::make_unique<Form1>(m_client, *m_dialogs);
@@ -104,7 +104,7 @@ private slots:
     {
         m_form.reset();
         m_dialogs.reset();
-        ProfileState::instance().reset();
+        ProfileState::instance() = ProfileState();
     }
 
     void clipboardCopies_data()

@@ -170,7 +170,7 @@ private slots:
         SetUpApplication();
     }
 
-    void init() { ProfileState::instance().reset(); }
+    void init() { ProfileState::instance() = ProfileState(); }
 
     void captionsAreExactlyTheWindowsOwn_data()
     {
