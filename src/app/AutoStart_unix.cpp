@@ -24,12 +24,6 @@ QString configHome()
     return QDir::homePath() + QStringLiteral("/.config");
 }
 
-QString entryPath(const ExeIdentity& exe)
-{
-    return configHome() + QStringLiteral("/autostart/") + ProductBaseName(exe.baseName) +
-           QStringLiteral(".desktop");
-}
-
 // The product's file. When that is the file running, the real path is taken: a name with dots
 // in it loses its last part in ExeBaseName().
 QString productExecutable(const ExeIdentity& exe)
@@ -82,17 +76,18 @@ QString AutoStartCommand(const ExeIdentity& exe)
 
 QString AutoStartLocation(const ExeIdentity& exe)
 {
-    return entryPath(exe);
+    return configHome() + QStringLiteral("/autostart/") + ProductBaseName(exe.baseName) +
+           QStringLiteral(".desktop");
 }
 
 bool AutoStartEntryExists(const ExeIdentity& exe)
 {
-    return QFileInfo::exists(entryPath(exe));
+    return QFileInfo::exists(AutoStartLocation(exe));
 }
 
 void SetAutoStart(bool enable, qint32& errorNumber, const ExeIdentity& exe)
 {
-    const QString path = entryPath(exe);
+    const QString path = AutoStartLocation(exe);
     errno = 0;
     if (!enable) {
         QFile entry(path);

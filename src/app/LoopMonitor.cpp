@@ -69,15 +69,11 @@ void LoopMonitor::tickAt(qint64 nowMs)
     m_lastTick = nowMs;
     if (nowMs - m_lastSummary >= kSummaryEveryMs) {
         m_lastSummary = nowMs;
-        logSummary();
+        qCInfo(lcLoopMonitor).noquote()
+            << QStringLiteral(
+                   "loop monitor: %1 ticks, longest gap %2 ms, longest unresponsive %3 ms")
+                   .arg(m_ticks)
+                   .arg(m_longestGap)
+                   .arg(m_longestUnresponsive);
     }
-}
-
-void LoopMonitor::logSummary() const
-{
-    qCInfo(lcLoopMonitor).noquote()
-        << QStringLiteral("loop monitor: %1 ticks, longest gap %2 ms, longest unresponsive %3 ms")
-               .arg(m_ticks)
-               .arg(m_longestGap)
-               .arg(m_longestUnresponsive);
 }

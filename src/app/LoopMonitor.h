@@ -40,8 +40,6 @@ public:
     void tickAt(qint64 nowMs);
 
 private:
-    void logSummary() const;
-
     std::function<bool()> m_inputHeld;
     QTimer m_timer;
     QElapsedTimer m_clock;

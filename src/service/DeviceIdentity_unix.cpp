@@ -10,10 +10,8 @@ QString ReadMacAddress(const QString& separator)
     for (const QNetworkInterface& iface : interfaces) {
         if (iface.flags().testFlag(QNetworkInterface::IsLoopBack))
             continue;
-        const QString hw = iface.hardwareAddress();
-        if (hw.isEmpty())
-            continue;
-        const QByteArray bytes = QByteArray::fromHex(hw.toLatin1().replace(':', ""));
+        // The separators are no hex digits: fromHex skips them.
+        const QByteArray bytes = QByteArray::fromHex(iface.hardwareAddress().toLatin1());
         if (!bytes.isEmpty())
             return FormatHardwareAddress(bytes, separator);
     }

@@ -17,13 +17,10 @@ namespace {
 TransportError failureFor(QNetworkReply* reply, bool timedOut, int timeoutMs)
 {
     using E = QNetworkReply::NetworkError;
-    const QString detail = reply->errorString();
-    if (timedOut)
-        return TransportError(HttpTransport::Unreachable,
-                              QStringLiteral("The system cannot locate the resource specified. "
-                                             "No answer within %1 ms.")
-                                  .arg(timeoutMs));
-    switch (reply->error()) {
+    // A stalled transfer is cancelled by its time-out: for the user, a server that never answered.
+    const QString detail =
+        timedOut ? QStringLiteral("No answer within %1 ms.").arg(timeoutMs) : reply->errorString();
+    switch (timedOut ? E::TimeoutError : reply->error()) {
     case E::HostNotFoundError:
     case E::ConnectionRefusedError:
     case E::RemoteHostClosedError:
@@ -53,13 +50,6 @@ TransportError failureFor(QNetworkReply* reply, bool timedOut, int timeoutMs)
         return TransportError(HttpTransport::Unspecified,
                               QStringLiteral("Unspecified error. ") + detail);
     }
-}
-
-// An error below 100 is a network-level failure: even with a status line received, the body
-// is incomplete and must not be taken for an answer.
-bool isNetworkLevelError(QNetworkReply::NetworkError error)
-{
-    return error != QNetworkReply::NoError && int(error) < 100;
 }
 
 // Logs the failure with the address it concerns, lets the reply go and throws.
@@ -107,8 +97,11 @@ TransportReply ServiceClient::wait(QNetworkReply* reply)
     // The transfer time-out is the only other thing that cancels a request of ours.
     const bool timedOut = reply->error() == QNetworkReply::OperationCanceledError;
 
+    // An error below 100 is a network-level failure: even with a status line received, the body
+    // is incomplete and must not be taken for an answer.
+    const bool networkLevel = reply->error() != QNetworkReply::NoError && reply->error() < 100;
     const QVariant statusAttr = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (timedOut || !statusAttr.isValid() || isNetworkLevelError(reply->error()))
+    if (timedOut || !statusAttr.isValid() || networkLevel)
         fail(reply, failureFor(reply, timedOut, m_settings.timeoutMs));
     TransportReply result;
     result.status = statusAttr.toInt();
@@ -167,19 +160,14 @@ void checkUrl(const QString& url)
 QNetworkAccessManager& ServiceClient::manager()
 {
     // Made on the first call, so that it belongs to the thread that makes the calls.
-    if (!m_manager) {
+    if (!m_manager)
         m_manager = std::make_unique<QNetworkAccessManager>();
-        if (m_proxy)
-            m_manager->setProxy(*m_proxy);
-    }
     return *m_manager;
 }
 
 void ServiceClient::setProxy(const QNetworkProxy& proxy)
 {
-    m_proxy = proxy;
-    if (m_manager)
-        m_manager->setProxy(proxy);
+    manager().setProxy(proxy);
 }
 
 TransportReply ServiceClient::get(const QString& url)

@@ -103,7 +103,8 @@ public:
     QString hostDisplay() const;
     // True while a call waits for its answer: timers skip a tick instead of overlapping.
     bool busy() const { return m_busy > 0; }
-    // The proxy of every later call, instead of the system's look-up per call.
+    // The proxy of every later call, instead of the system's look-up per call. Set on the thread
+    // that makes the calls, like every call.
     void setProxy(const QNetworkProxy& proxy);
 
     // Throw TransportError when no HTTP answer comes at all.
@@ -140,6 +141,5 @@ private:
 
     ServiceSettings m_settings;
     std::unique_ptr<QNetworkAccessManager> m_manager;
-    std::optional<QNetworkProxy> m_proxy;
     int m_busy = 0;
 };

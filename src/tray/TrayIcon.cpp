@@ -12,12 +12,6 @@ TrayIcon::TrayIcon(QWidget* window, QMenu* popupMenu, QObject* parent)
     : QObject(parent), m_window(window), m_menu(popupMenu)
 {}
 
-TrayIcon::~TrayIcon()
-{
-    // Leaving an icon behind would show a dead entry until the user hovers over it.
-    remove();
-}
-
 bool TrayIcon::add(const QIcon& icon, const QString& tip)
 {
     if (!QSystemTrayIcon::isSystemTrayAvailable())
@@ -38,16 +32,6 @@ void TrayIcon::remove()
 {
     if (m_icon)
         m_icon->hide();
-}
-
-bool TrayIcon::isShown() const
-{
-    return m_icon && m_icon->isVisible();
-}
-
-QString TrayIcon::toolTip() const
-{
-    return m_icon ? m_icon->toolTip() : QString();
 }
 
 QString TrayIcon::tipText(const QString& exeBaseName)

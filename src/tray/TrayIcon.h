@@ -12,20 +12,15 @@ class QWidget;
 
 class TrayIcon : public QObject
 {
-    Q_OBJECT
-
 public:
     // The window that a click shows and the menu that a right click pops up; neither is owned.
     TrayIcon(QWidget* window, QMenu* popupMenu, QObject* parent = nullptr);
-    ~TrayIcon() override;
 
     // Puts the icon into the notification area, or refreshes the picture and tip of the icon
     // that is there already (there is never a second one). False when the desktop has no
     // notification area: then there is no icon.
     bool add(const QIcon& icon, const QString& tip);
     void remove();
-    bool isShown() const;
-    QString toolTip() const;
 
     // The executable's base name, then the build's comments line when there is one.
     static QString tipText(const QString& exeBaseName);
@@ -36,5 +31,6 @@ public:
 private:
     QPointer<QWidget> m_window;
     QPointer<QMenu> m_menu;
+    // A child: its own destructor takes it out of the notification area, so no dead entry is left.
     QSystemTrayIcon* m_icon = nullptr;
 };

@@ -32,16 +32,11 @@ void pause(int ms)
     WaitFor(&timer, &QTimer::timeout);
 }
 
-QString native(const QString& path)
-{
-    return QDir::toNativeSeparators(path);
-}
-
 bool tryReplace(const QString& source, const QString& destination, QString* error)
 {
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly)) {
-        *error = native(source) + QStringLiteral(": ") + in.errorString();
+        *error = QDir::toNativeSeparators(source) + QStringLiteral(": ") + in.errorString();
         return false;
     }
     QSaveFile out(destination);
@@ -109,29 +104,22 @@ void checkAndDownload(ServiceClient& service, const UpdateSite& site, const Upda
         }
     }
 
-    switch (decision) {
-    case UpdateDecision::CheckFailed:
-        hooks.prompt(QLatin1String(UpdateText::CheckFailed));
-        break;
-    case UpdateDecision::UpToDate:
-        hooks.prompt(QLatin1String(UpdateText::UpToDate));
-        break;
-    case UpdateDecision::Download: {
-        hooks.prompt(QLatin1String(UpdateText::Downloading));
-        const BuildCheck check{service.settings(), files.running(), site.publicKey,
-                               serviceAddress(service, files.signaturePath()), site.ownVersion};
-        const DownloadVerdict verdict =
-            DownloadBuild(serviceAddress(service, files.downloadPath()), files.downloaded(), check);
-        if (verdict == DownloadVerdict::Accepted)
-            hooks.remember(QLatin1String(kInstalledTimeKey), *serverTime);
-        else if (verdict == DownloadVerdict::Refused)
-            hooks.remember(QLatin1String(kRefusedTimeKey), *serverTime);
-        hooks.prompt(QLatin1String(verdict == DownloadVerdict::Accepted
-                                       ? UpdateText::Downloaded
-                                       : UpdateText::DownloadFailed));
-        break;
+    if (decision != UpdateDecision::Download) {
+        hooks.prompt(QLatin1String(decision == UpdateDecision::CheckFailed ? UpdateText::CheckFailed
+                                                                           : UpdateText::UpToDate));
+        return;
     }
-    }
+    hooks.prompt(QLatin1String(UpdateText::Downloading));
+    const BuildCheck check{service.settings(), files.running(), site.publicKey,
+                           serviceAddress(service, files.signaturePath()), site.ownVersion};
+    const DownloadVerdict verdict =
+        DownloadBuild(serviceAddress(service, files.downloadPath()), files.downloaded(), check);
+    if (verdict == DownloadVerdict::Accepted)
+        hooks.remember(QLatin1String(kInstalledTimeKey), *serverTime);
+    else if (verdict == DownloadVerdict::Refused)
+        hooks.remember(QLatin1String(kRefusedTimeKey), *serverTime);
+    hooks.prompt(QLatin1String(verdict == DownloadVerdict::Accepted ? UpdateText::Downloaded
+                                                                    : UpdateText::DownloadFailed));
 }
 
 // The downloaded build puts itself in place of the usual one and leaves the marker behind.
@@ -171,7 +159,8 @@ UpdateOutcome advanceHandOver(const UpdateSite& site, const UpdateFiles& files,
         return UpdateOutcome::HandedOver;
     case SwapStep::DiscardDownloaded:
         // Starting it could only fail; starting ourselves again would loop. Drop it instead.
-        qCWarning(lcUpdate).noquote() << "discarding an unusable" << native(files.downloaded());
+        qCWarning(lcUpdate).noquote()
+            << "discarding an unusable" << QDir::toNativeSeparators(files.downloaded());
         RemoveFile(files.downloaded(), hooks.fileRetryMs);
         hooks.prompt(QLatin1String(UpdateText::DownloadFailed));
         break;
@@ -190,8 +179,8 @@ void ReplaceFile(const QString& source, const QString& destination, int retryMs)
     QString error;
     while (!tryReplace(source, destination, &error)) {
         if (deadline.hasExpired())
-            throw UpdateFileError(
-                QStringLiteral("Gagal mengganti %1: %2").arg(native(destination), error));
+            throw UpdateFileError(QStringLiteral("Gagal mengganti %1: %2")
+                                      .arg(QDir::toNativeSeparators(destination), error));
         pause(kRetryPauseMs);
     }
 }
@@ -206,8 +195,8 @@ void RemoveFile(const QString& path, int retryMs)
         if (file.remove())
             return;
         if (deadline.hasExpired())
-            throw UpdateFileError(
-                QStringLiteral("Gagal menghapus %1: %2").arg(native(path), file.errorString()));
+            throw UpdateFileError(QStringLiteral("Gagal menghapus %1: %2")
+                                      .arg(QDir::toNativeSeparators(path), file.errorString()));
         pause(kRetryPauseMs);
     }
 }
@@ -272,8 +261,10 @@ void RemoveUpdateLeftovers(const UpdateSite& site)
         if (!leftover.match(file.fileName()).hasMatch())
             continue;
         if (QFile::remove(file.absoluteFilePath()))
-            qCInfo(lcUpdate).noquote() << "removed the update leftover" << native(file.filePath());
+            qCInfo(lcUpdate).noquote()
+                << "removed the update leftover" << QDir::toNativeSeparators(file.filePath());
         else
-            qCWarning(lcUpdate).noquote() << "cannot remove" << native(file.filePath());
+            qCWarning(lcUpdate).noquote()
+                << "cannot remove" << QDir::toNativeSeparators(file.filePath());
     }
 }

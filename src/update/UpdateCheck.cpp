@@ -33,11 +33,6 @@ bool IsDateText(const QString& text)
             readsAs<QTime>(trimmed, {"H:m:s", "H:m"}));
 }
 
-QString TimeText(const QDateTime& time)
-{
-    return time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-}
-
 QString FileTimeText(const QString& path)
 {
     const QFileInfo info(path);
@@ -45,16 +40,14 @@ QString FileTimeText(const QString& path)
     if (!info.exists() || !modified.isValid())
         throw UpdateFileError(QStringLiteral("File update tidak terbaca: ") +
                               QDir::toNativeSeparators(path));
-    return TimeText(modified);
+    return modified.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
 UpdateDecision DecideUpdate(const QString& localTime, const QString& serverTime)
 {
     if (!IsDateText(serverTime))
         return UpdateDecision::CheckFailed;
-    if (QString::compare(localTime, serverTime, Qt::CaseSensitive) < 0)
-        return UpdateDecision::Download;
-    return UpdateDecision::UpToDate;
+    return localTime < serverTime ? UpdateDecision::Download : UpdateDecision::UpToDate;
 }
 
 QString ProductBaseName(const QString& baseName)
@@ -76,8 +69,7 @@ bool UpdateFiles::isDownloadedBuild() const
 
 QString UpdateFiles::usualBaseName() const
 {
-    QString base = m_baseName;
-    return base.remove(QLatin1String(kDownloadedMark), Qt::CaseSensitive);
+    return QString(m_baseName).remove(QLatin1String(kDownloadedMark), Qt::CaseSensitive);
 }
 
 QString UpdateFiles::path(const QString& base) const

@@ -7,8 +7,6 @@
 #include <QLoggingCategory>
 #include <QString>
 
-class QDateTime;
-
 Q_DECLARE_LOGGING_CATEGORY(lcUpdate)
 
 namespace UpdateText {
@@ -45,9 +43,8 @@ public:
 // user would write one: 2024-03-05 14:07:09, 2024-3-5, 2024/3/5 9:07, 14:07.
 bool IsDateText(const QString& text);
 
-// "yyyy-MM-dd HH:mm:ss" in local time: the layout the service uses for the published build.
-QString TimeText(const QDateTime& time);
-// The modification time of a file in that layout; throws UpdateFileError when it cannot be read.
+// The modification time of a file as "yyyy-MM-dd HH:mm:ss" in local time, the layout the service
+// uses for the published build; throws UpdateFileError when it cannot be read.
 QString FileTimeText(const QString& path);
 
 enum class UpdateDecision
@@ -70,8 +67,6 @@ public:
 
     // True for the downloaded build running (its base name contains "-NEW").
     bool isDownloadedBuild() const;
-    // The usual base name: N with every "-NEW" removed.
-    QString usualBaseName() const;
 
     QString running() const;     // F/N
     QString downloaded() const;  // F/N-NEW
@@ -87,6 +82,8 @@ public:
 
 private:
     QString path(const QString& base) const;
+    // The usual base name: N with every "-NEW" removed.
+    QString usualBaseName() const;
 
     QString m_folder;
     QString m_baseName;

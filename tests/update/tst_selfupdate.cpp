@@ -207,7 +207,8 @@ class TestSelfUpdate : public QObject
 private:
     const QDateTime m_localTime = QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9));
 
-    QString localText() const { return TimeText(m_localTime); }
+    // The layout the service uses for the published build.
+    QString localText() const { return m_localTime.toString("yyyy-MM-dd HH:mm:ss"); }
 
     void publish(TestService& service, const QString& name, const QByteArray& bytes,
                  const QDateTime& modified)
@@ -279,7 +280,7 @@ private slots:
         if (published == "unreachable")
             unreachable = std::make_unique<ServiceUrlGuard>(QStringLiteral("http://127.0.0.1:1"));
         if (serverTime == "*")
-            serverTime = TimeText(publishedTime);
+            serverTime = publishedTime.toString("yyyy-MM-dd HH:mm:ss");
 
         Recorder r;
         if (!metBefore.isEmpty())
