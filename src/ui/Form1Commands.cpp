@@ -13,14 +13,6 @@
 #include <QGuiApplication>
 #include <QLabel>
 
-// The pictures are compiled into the static gui library, where nothing refers to them: without
-// this call the linker drops them from the program and every window shows empty images. Outside
-// the unnamed namespace, where the resource function it declares is found.
-static const bool g_picturesRegistered = [] {
-    Q_INIT_RESOURCE(resources);
-    return true;
-}();
-
 namespace {
 
 constexpr int kShowNormal = 1;
