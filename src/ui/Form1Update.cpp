@@ -11,6 +11,7 @@
 #include "update/UpdateCheck.h"
 #include "update/UpdateSignature.h"
 
+#include <QScopedValueRollback>
 #include <QSettings>
 
 namespace {
@@ -27,8 +28,7 @@ void Form1::CekUpdt()
 {
     // The check waits for the network and for files in local event loops: no poll or start-up
     // retry may run in between, whoever started the check.
-    const bool wasInTick = m_inTick;
-    m_inTick = true;
+    const QScopedValueRollback<bool> inTick(m_inTick, true);
 
     const UpdateSite site{m_exe.folder, m_exe.baseName, ExeFileName(QString()), UpdatePublicKey(),
                           ServiceConfig::versionText()};
@@ -57,10 +57,8 @@ void Form1::CekUpdt()
         qCWarning(lcUpdate) << "update check failed:" << e.what();
         Prompting(QLatin1String(UpdateText::CheckFailed));
     }
-    m_inTick = wasInTick;
-    if (outcome == UpdateOutcome::HandedOver)
-        return;
-    setWindowCaption();
+    if (outcome != UpdateOutcome::HandedOver)
+        setWindowCaption();
 }
 
 void Form1::TmrAutoUpdt_Timer()
