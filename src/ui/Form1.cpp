@@ -275,11 +275,6 @@ void Form1::setTxtRs(const QString& text)
     TxtRs_Change();
 }
 
-QString Form1::txtRs() const
-{
-    return m_txtRsText;
-}
-
 void Form1::setWindowCaption()
 {
     setWindowTitle(QStringLiteral("Q17 Tallyframe - Versi ") + ServiceConfig::versionText());
