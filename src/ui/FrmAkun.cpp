@@ -60,8 +60,7 @@ FrmAkun::FrmAkun(ServiceClient& service, Dialogs& dialogs, QWidget* owner)
     TxtAPIKey->hide();
 
     auto* grid = new QGridLayout(this);
-    grid->setHorizontalSpacing(8);
-    grid->setVerticalSpacing(8);
+    grid->setSpacing(8);
     grid->addWidget(new QLabel(QStringLiteral("Nama Usaha"), this), 0, 0);
     grid->addWidget(TxtCompany, 0, 1);
     grid->addWidget(hintLabel(QStringLiteral("(Nama instansi/ lembaga/ nama anda)"), this), 0, 2);
