@@ -418,12 +418,6 @@ void Form1::retryLater(const QString& failure, StartupRetry what)
     Prompting(failure + QStringLiteral(" (dicoba lagi pukul ") + at + QLatin1Char(')'));
 }
 
-void Form1::tickStartupOption(qint16 appHide)
-{
-    for (int i = 0; i < 2; ++i)
-        mnuStartupOpt[i]->setChecked(i == appHide);
-}
-
 void Form1::closeEvent(QCloseEvent* event)
 {
     // Closing never ends the agent at once: the orderly shutdown ends it one tick later.

@@ -146,8 +146,6 @@ private:
     void openDatabase();
     // Shows why the start-up stopped, where a user can read it, and when it is tried again.
     void retryLater(const QString& failure, StartupRetry what);
-    // The start-up option ticks as the service holds the mode.
-    void tickStartupOption(qint16 appHide);
     // The account window, loaded again after its close box unloaded it.
     FrmAkun& accountWindow();
     // Runs a timer tick unless a call or a dialog of an earlier tick is still open.
