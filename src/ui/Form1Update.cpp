@@ -14,16 +14,6 @@
 #include <QScopedValueRollback>
 #include <QSettings>
 
-namespace {
-
-// The update's memory lives with the agent's other local settings.
-QString updateKey(const QString& key)
-{
-    return QStringLiteral("Aplikasi/") + key;
-}
-
-} // namespace
-
 void Form1::CekUpdt()
 {
     // The check waits for the network and for files in local event loops: no poll or start-up
@@ -41,12 +31,14 @@ void Form1::CekUpdt()
             instance->release();
         m_dialogs.endApp();
     };
-    hooks.recall = [](const QString& key) {
-        return SettingsStore::open()->value(updateKey(key)).toString();
+    // The update's memory lives with the agent's other local settings.
+    const QString section = QStringLiteral("Aplikasi/");
+    hooks.recall = [section](const QString& key) {
+        return SettingsStore::open()->value(section + key).toString();
     };
-    hooks.remember = [](const QString& key, const QString& value) {
+    hooks.remember = [section](const QString& key, const QString& value) {
         const auto store = SettingsStore::open();
-        store->setValue(updateKey(key), value);
+        store->setValue(section + key, value);
         store->sync();
     };
     UpdateOutcome outcome = UpdateOutcome::Continued;
