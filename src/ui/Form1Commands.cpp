@@ -132,6 +132,5 @@ void Form1::mnuKoneksi_Click()
 void Form1::mnuTtg_Click()
 {
     FrmTtg window(this);
-    window.Form_Load();
     m_dialogs.showModal(&window);
 }
