@@ -119,7 +119,6 @@ void Form1::buildControls()
 
     Frame1 = new QFrame(client);
     Frame1->setGeometry(9, 3, 463, 228); // 6945 x 3420 twips at (135, 45)
-    Frame1->setFrameShape(QFrame::NoFrame);
     Frame1->setAutoFillBackground(true);
     Frame1->hide();
     Frame1->installEventFilter(this);
