@@ -67,24 +67,17 @@ Form1::Form1(ServiceClient& service, Dialogs& dialogs, ExeIdentity exe, QWidget*
     buildMenus();
     connectCourier();
 
-    Timer2 = new QTimer(this);
-    Timer2->setInterval(500);
-    connect(Timer2, &QTimer::timeout, this, [this] { guardedTick([this] { Timer2_Timer(); }); });
-
-    auto* TmrAutoUpdt = new QTimer(this);
-    TmrAutoUpdt->setInterval(60000);
-    connect(TmrAutoUpdt, &QTimer::timeout, this,
-            [this] { guardedTick([this] { TmrAutoUpdt_Timer(); }); });
+    const auto timer = [this](int interval, auto onTimeout) {
+        auto* t = new QTimer(this);
+        t->setInterval(interval);
+        connect(t, &QTimer::timeout, this, onTimeout);
+        return t;
+    };
+    Timer2 = timer(500, [this] { guardedTick([this] { Timer2_Timer(); }); });
+    QTimer* TmrAutoUpdt = timer(60000, [this] { guardedTick([this] { TmrAutoUpdt_Timer(); }); });
     TmrAutoUpdt->start();
-
-    TmrExit = new QTimer(this);
-    TmrExit->setInterval(1000);
-    connect(TmrExit, &QTimer::timeout, this, [this] { TmrExit_Timer(); });
-
-    m_startupRetry = new QTimer(this);
-    m_startupRetry->setSingleShot(true);
-    m_startupRetry->setInterval(kStartupRetryMs);
-    connect(m_startupRetry, &QTimer::timeout, this, [this] {
+    TmrExit = timer(1000, [this] { TmrExit_Timer(); });
+    m_startupRetry = timer(kStartupRetryMs, [this] {
         // Never start over under an open dialog or inside another call: try a bit later.
         if (m_inTick || m_service.busy() || m_courier->busy() ||
             QApplication::activeModalWidget()) {
@@ -96,6 +89,7 @@ Form1::Form1(ServiceClient& service, Dialogs& dialogs, ExeIdentity exe, QWidget*
         else
             Tampil();
     });
+    m_startupRetry->setSingleShot(true);
 
     // Centred by the size the window really has, menu bar included, not by a default size.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -125,7 +119,6 @@ void Form1::buildControls()
 
     Frame1 = new QFrame(client);
     Frame1->setGeometry(9, 3, 463, 228); // 6945 x 3420 twips at (135, 45)
-    Frame1->setFrameShape(QFrame::NoFrame);
     Frame1->setAutoFillBackground(true);
     Frame1->hide();
     Frame1->installEventFilter(this);
@@ -275,11 +268,6 @@ void Form1::setTxtRs(const QString& text)
     TxtRs_Change();
 }
 
-QString Form1::txtRs() const
-{
-    return m_txtRsText;
-}
-
 void Form1::setWindowCaption()
 {
     setWindowTitle(QStringLiteral("Q17 Tallyframe - Versi ") + ServiceConfig::versionText());
@@ -421,12 +409,6 @@ void Form1::retryLater(const QString& failure, StartupRetry what)
                            .addMSecs(m_startupRetry->interval())
                            .toString(QStringLiteral("HH:mm:ss"));
     Prompting(failure + QStringLiteral(" (dicoba lagi pukul ") + at + QLatin1Char(')'));
-}
-
-void Form1::tickStartupOption(qint16 appHide)
-{
-    for (int i = 0; i < 2; ++i)
-        mnuStartupOpt[i]->setChecked(i == appHide);
 }
 
 void Form1::closeEvent(QCloseEvent* event)

@@ -47,8 +47,6 @@ public:
     void CekUpdt();
     // Runs a request text on the courier's thread, as a tick does.
     void AutoKirimJSON(const QString& hsl);
-    ServiceClient& service() const { return m_service; }
-    Dialogs& dialogs() const { return m_dialogs; }
     // The report loop this window shows.
     ReportCourier* courier() const { return m_courier.get(); }
     // Orderly exit.
@@ -61,7 +59,7 @@ public:
 
     // Sets TxtRs and runs its change reactions when the text really changes.
     void setTxtRs(const QString& text);
-    QString txtRs() const;
+    QString txtRs() const { return m_txtRsText; }
 
     // Controls, named as the rest of the agent knows them.
     QTimer* Timer2 = nullptr;
@@ -148,8 +146,6 @@ private:
     void openDatabase();
     // Shows why the start-up stopped, where a user can read it, and when it is tried again.
     void retryLater(const QString& failure, StartupRetry what);
-    // The start-up option ticks as the service holds the mode.
-    void tickStartupOption(qint16 appHide);
     // The account window, loaded again after its close box unloaded it.
     FrmAkun& accountWindow();
     // Runs a timer tick unless a call or a dialog of an earlier tick is still open.

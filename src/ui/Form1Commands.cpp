@@ -13,14 +13,6 @@
 #include <QGuiApplication>
 #include <QLabel>
 
-// The pictures are compiled into the static gui library, where nothing refers to them: without
-// this call the linker drops them from the program and every window shows empty images. Outside
-// the unnamed namespace, where the resource function it declares is found.
-static const bool g_picturesRegistered = [] {
-    Q_INIT_RESOURCE(resources);
-    return true;
-}();
-
 namespace {
 
 constexpr int kShowNormal = 1;
@@ -140,6 +132,5 @@ void Form1::mnuKoneksi_Click()
 void Form1::mnuTtg_Click()
 {
     FrmTtg window(this);
-    window.Form_Load();
     m_dialogs.showModal(&window);
 }

@@ -54,13 +54,17 @@ void Form1::Image1_DblClick()
 
 void Form1::mnuStartupOpt_Click(int index)
 {
-    tickStartupOption(qint16(index));
+    const auto tick = [this](int mode) {
+        for (int i = 0; i < 2; ++i)
+            mnuStartupOpt[i]->setChecked(i == mode);
+    };
+    tick(index);
     const std::optional<bool> stored =
         FrmConn::SendEdit(m_service, m_dialogs, {}, QString::number(index));
     // Without an answer the choice is not stored on the service: the ticks go back to the mode
     // it holds.
     if (!stored)
-        tickStartupOption(ProfileState::instance().AppHide);
+        tick(ProfileState::instance().AppHide);
     else if (*stored)
         Tampil();
 }

@@ -47,8 +47,7 @@ void Form1::connectCourier()
 {
     m_courier = std::make_unique<ReportCourier>();
     m_courier->startThread(m_service.url({}));
-    connect(m_courier.get(), &ReportCourier::status, this,
-            [this](const QString& text) { Prompting(text); });
+    connect(m_courier.get(), &ReportCourier::status, this, &Form1::Prompting);
     connect(m_courier.get(), &ReportCourier::requestText, this, [this](const QString& text) {
         setTxtRs(text);
         m_courier->answer();

@@ -11,24 +11,14 @@
 #include "update/UpdateCheck.h"
 #include "update/UpdateSignature.h"
 
+#include <QScopedValueRollback>
 #include <QSettings>
-
-namespace {
-
-// The update's memory lives with the agent's other local settings.
-QString updateKey(const QString& key)
-{
-    return QStringLiteral("Aplikasi/") + key;
-}
-
-} // namespace
 
 void Form1::CekUpdt()
 {
     // The check waits for the network and for files in local event loops: no poll or start-up
     // retry may run in between, whoever started the check.
-    const bool wasInTick = m_inTick;
-    m_inTick = true;
+    const QScopedValueRollback<bool> inTick(m_inTick, true);
 
     const UpdateSite site{m_exe.folder, m_exe.baseName, ExeFileName(QString()), UpdatePublicKey(),
                           ServiceConfig::versionText()};
@@ -41,12 +31,14 @@ void Form1::CekUpdt()
             instance->release();
         m_dialogs.endApp();
     };
-    hooks.recall = [](const QString& key) {
-        return SettingsStore::open()->value(updateKey(key)).toString();
+    // The update's memory lives with the agent's other local settings.
+    const QString section = QStringLiteral("Aplikasi/");
+    hooks.recall = [section](const QString& key) {
+        return SettingsStore::open()->value(section + key).toString();
     };
-    hooks.remember = [](const QString& key, const QString& value) {
+    hooks.remember = [section](const QString& key, const QString& value) {
         const auto store = SettingsStore::open();
-        store->setValue(updateKey(key), value);
+        store->setValue(section + key, value);
         store->sync();
     };
     UpdateOutcome outcome = UpdateOutcome::Continued;
@@ -57,10 +49,8 @@ void Form1::CekUpdt()
         qCWarning(lcUpdate) << "update check failed:" << e.what();
         Prompting(QLatin1String(UpdateText::CheckFailed));
     }
-    m_inTick = wasInTick;
-    if (outcome == UpdateOutcome::HandedOver)
-        return;
-    setWindowCaption();
+    if (outcome != UpdateOutcome::HandedOver)
+        setWindowCaption();
 }
 
 void Form1::TmrAutoUpdt_Timer()

@@ -93,8 +93,7 @@ Form2::Form2(const QString& serviceHost, Dialogs& dialogs, QWidget* owner, ExeId
     layout->addSpacing(4);
     layout->addLayout(buttons);
 
-    setFixedWidth(kWidth);
-    setFixedHeight(layout->totalHeightForWidth(kWidth));
+    setFixedSize(kWidth, layout->totalHeightForWidth(kWidth));
 
     // Centred on the owner when it is on screen, otherwise on the screen.
     if (owner && owner->isVisible())

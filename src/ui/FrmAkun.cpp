@@ -49,6 +49,7 @@ FrmAkun::FrmAkun(ServiceClient& service, Dialogs& dialogs, QWidget* owner)
     setAttribute(Qt::WA_DeleteOnClose);
     SetUpWindow(this, QStringLiteral("Akun"));
 
+    // Made in the order the Tab key visits them.
     TxtCompany = new QLineEdit(this);
     TxtWA = new QLineEdit(this);
     Command1 = new QPushButton(QStringLiteral("Submit"), this);
@@ -60,8 +61,7 @@ FrmAkun::FrmAkun(ServiceClient& service, Dialogs& dialogs, QWidget* owner)
     TxtAPIKey->hide();
 
     auto* grid = new QGridLayout(this);
-    grid->setHorizontalSpacing(8);
-    grid->setVerticalSpacing(8);
+    grid->setSpacing(8);
     grid->addWidget(new QLabel(QStringLiteral("Nama Usaha"), this), 0, 0);
     grid->addWidget(TxtCompany, 0, 1);
     grid->addWidget(hintLabel(QStringLiteral("(Nama instansi/ lembaga/ nama anda)"), this), 0, 2);
@@ -73,9 +73,6 @@ FrmAkun::FrmAkun(ServiceClient& service, Dialogs& dialogs, QWidget* owner)
     grid->setColumnMinimumWidth(1, 220);
     grid->setColumnStretch(1, 1);
     grid->setSizeConstraint(QLayout::SetFixedSize);
-
-    setTabOrder(TxtCompany, TxtWA);
-    setTabOrder(TxtWA, Command1);
 }
 
 void FrmAkun::Register(const QString& companyName)

@@ -84,13 +84,22 @@ FrmConn::FrmConn(ServiceClient& service, Dialogs& dialogs, QWidget* parent)
     guardColumn->addWidget(ChkReadOnly);
     guardColumn->addWidget(LblGuard);
     guardColumn->addLayout(limits);
+    // The owner's guard is kept on this PC the moment it is changed; "Simpan" sends only the
+    // connection string, and nothing of the guard ever goes to the service.
+    const auto saveGuard = [this] {
+        OwnerGuard changed;
+        changed.readOnly = ChkReadOnly->isChecked();
+        changed.timeLimitSeconds = TxtTimeLimit->value();
+        changed.rowLimit = TxtRowLimit->value();
+        changed.save(*SettingsStore::open());
+    };
     // The limits belong to the guard: they apply only while it is on.
     for (QSpinBox* limit : {TxtTimeLimit, TxtRowLimit}) {
         limit->setEnabled(guard.readOnly);
         connect(ChkReadOnly, &QCheckBox::toggled, limit, &QWidget::setEnabled);
-        connect(limit, &QSpinBox::valueChanged, this, &FrmConn::saveGuard);
+        connect(limit, &QSpinBox::valueChanged, this, saveGuard);
     }
-    connect(ChkReadOnly, &QCheckBox::toggled, this, &FrmConn::saveGuard);
+    connect(ChkReadOnly, &QCheckBox::toggled, this, saveGuard);
 
     auto* column = new QVBoxLayout(this);
     column->addWidget(new QLabel(QStringLiteral("ConnectionString :"), this));
@@ -118,15 +127,6 @@ bool FrmConn::Form_Load()
 QString FrmConn::connectionString() const
 {
     return TxtConnStr->toPlainText().replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-}
-
-void FrmConn::saveGuard() const
-{
-    OwnerGuard guard;
-    guard.readOnly = ChkReadOnly->isChecked();
-    guard.timeLimitSeconds = TxtTimeLimit->value();
-    guard.rowLimit = TxtRowLimit->value();
-    guard.save(*SettingsStore::open());
 }
 
 void FrmConn::Command2_Click()

@@ -46,10 +46,6 @@ public:
     static std::optional<bool> SendEdit(ServiceClient& service, Dialogs& dialogs,
                                         const QString& connStr, const QString& appHide);
 
-    // The owner's guard is kept on this PC the moment it is changed; "Simpan" sends only the
-    // connection string, and nothing of the guard ever goes to the service.
-    void saveGuard() const;
-
     QPlainTextEdit* TxtConnStr = nullptr;
     QPushButton* Command2 = nullptr;
     QPushButton* Command1 = nullptr;

@@ -27,12 +27,17 @@ FrmTtg::FrmTtg(QWidget* parent) : QDialog(parent)
     big.setPointSizeF(14.25);
     big.setBold(true);
     name->setFont(big);
-    Label3 = new QLabel(QStringLiteral("Version: 000.00.00"), this);
+    Label3 = new QLabel(QStringLiteral("Version: ") + ServiceConfig::versionText(), this);
     Text1 = new QPlainTextEdit(this);
     Text1->setReadOnly(true);
     Text1->setFixedHeight(64);
     // Where support finds the log: the path can be selected, the link opens its folder.
-    Label5 = new QLabel(this);
+    const QFileInfo log(AgentLog::filePath());
+    Label5 =
+        new QLabel(QStringLiteral("Log: <a href=\"%1\">%2</a>")
+                       .arg(QUrl::fromLocalFile(log.absolutePath()).toString(QUrl::FullyEncoded),
+                            QDir::toNativeSeparators(log.filePath()).toHtmlEscaped()),
+                   this);
     Label5->setTextInteractionFlags(Qt::TextBrowserInteraction);
     Label5->setOpenExternalLinks(true);
 
@@ -52,13 +57,4 @@ FrmTtg::FrmTtg(QWidget* parent) : QDialog(parent)
     grid->addWidget(Label5, 3, 0, 1, 2);
     grid->setColumnStretch(1, 1);
     grid->setSizeConstraint(QLayout::SetFixedSize);
-}
-
-void FrmTtg::Form_Load()
-{
-    Label3->setText(QStringLiteral("Version: ") + ServiceConfig::versionText());
-    const QFileInfo log(AgentLog::filePath());
-    Label5->setText(QStringLiteral("Log: <a href=\"%1\">%2</a>")
-                        .arg(QUrl::fromLocalFile(log.absolutePath()).toString(QUrl::FullyEncoded),
-                             QDir::toNativeSeparators(log.filePath()).toHtmlEscaped()));
 }

@@ -13,8 +13,6 @@ class FrmTtg : public QDialog
 public:
     explicit FrmTtg(QWidget* parent = nullptr);
 
-    void Form_Load();
-
     QLabel* Image1 = nullptr;
     QLabel* Label3 = nullptr;
     QLabel* Label5 = nullptr;

@@ -102,7 +102,7 @@ void withRealMessageBox(const QString& text, const QString& title,
 
 // Opens a window the way the program does (menu command or entry point) and runs `inspect` on
 // it while it is shown. The connection window loads from a service of its own.
-void openThrough(Window window, Form1& form, ScriptedDialogs& dialogs,
+void openThrough(Window window, Form1& form, ServiceClient& client, ScriptedDialogs& dialogs,
                  const std::function<void(QWidget*)>& inspect)
 {
     bool opened = false;
@@ -123,7 +123,7 @@ void openThrough(Window window, Form1& form, ScriptedDialogs& dialogs,
         break;
     case Window::Connection: {
         TestService service;
-        const ServiceSwap swap(form.service(), service.baseUrl());
+        const ServiceSwap swap(client, service.baseUrl());
         form.mnuKoneksi->trigger();
         break;
     }
@@ -131,7 +131,7 @@ void openThrough(Window window, Form1& form, ScriptedDialogs& dialogs,
         form.mnuTtg->trigger();
         break;
     case Window::Consent: {
-        Form2 consent(form.service().hostDisplay(), form.dialogs(), &form);
+        Form2 consent(client.hostDisplay(), dialogs, &form);
         dialogs.showModal(&consent);
         break;
     }
@@ -195,7 +195,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&form));
 
         QString received;
-        openThrough(window, form, dialogs, [&received](QWidget* w) {
+        openThrough(window, form, client, dialogs, [&received](QWidget* w) {
             if (QTest::qWaitForWindowExposed(w))
                 received = captionOf(w);
         });
@@ -250,7 +250,7 @@ private slots:
         form.activateWindow();
         QTRY_COMPARE(QApplication::activeWindow(), &form);
 
-        openThrough(window, form, dialogs, [&form](QWidget* w) {
+        openThrough(window, form, client, dialogs, [&form](QWidget* w) {
             if (framed(w))
                 verifyCentredOn(w, frameOf(&form));
             else
