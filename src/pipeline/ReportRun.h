@@ -60,9 +60,6 @@ struct ReportRun
 // else the system's temporary folder.
 QString ReportSpoolFolder();
 
-// "[Error: " + number + "] " + CR LF + description.
-QString RunFailureText(qint64 number, const QString& description);
-
 // Replaces `dbConnection` by a new connection with `connectionString`; it is released after a
 // run that got as far as the upload and kept after a database failure.
 ReportRun RunReportQuery(const QString& sql, const QString& fileName, const QString& title,
