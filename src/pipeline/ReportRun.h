@@ -18,7 +18,7 @@ class ReportSink;
 // What a run needs from the window around it.
 struct ReportRunHost
 {
-    StatusWriter prompting;                                         // the status line
+    std::function<void(const QString&)> prompting;                  // the status line (Prompting)
     std::function<void(const QString&)> setTxtRs;                   // the request text box
     std::function<void(const QString& text, int style)> messageBox; // style as in Dialogs
     OwnerGuard guard; // the owner's settings on this PC; off unless switched on there
