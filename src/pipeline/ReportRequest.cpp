@@ -11,15 +11,10 @@ QString NormalizeLineEnds(const QString& text)
         .replace(u'\n', QLatin1String("\r\n"));
 }
 
-bool IsReportRequest(const QString& text)
-{
-    return text.startsWith(QLatin1String("Urut:"), Qt::CaseSensitive);
-}
-
 ParsedRequest ParseReportRequest(const QString& text)
 {
     ParsedRequest parsed;
-    if (!IsReportRequest(text))
+    if (!text.startsWith(QLatin1String("Urut:"), Qt::CaseSensitive))
         return parsed;
     parsed.status = ParsedRequest::Malformed;
 
