@@ -49,10 +49,8 @@ QString ReportSpoolFolder()
     if (folder.isEmpty() || !QDir().mkpath(folder))
         folder = QDir::tempPath();
     static bool cleaned = false;
-    if (!cleaned) {
-        cleaned = true;
+    if (!std::exchange(cleaned, true))
         removeStaleSpoolFiles(folder);
-    }
     return folder;
 }
 
