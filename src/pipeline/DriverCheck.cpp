@@ -145,12 +145,6 @@ std::optional<QString> ConnectionStringRefusal(const QString& connectionString,
     return std::nullopt;
 }
 
-void CheckConnectionString(const QString& connectionString)
-{
-    if (const auto refusal = ConnectionStringRefusal(connectionString, InstalledDrivers()))
-        throw ConnectionRefused(DbError::kDriverError, *refusal);
-}
-
 std::optional<QString> SqlLibraryRefusal(const QString& sql)
 {
     // SQLite has no way to build a function name at run time, so the name itself is the call.
