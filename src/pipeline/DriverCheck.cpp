@@ -7,8 +7,7 @@ namespace {
 
 bool isBlank(QChar c)
 {
-    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\r') ||
-           c == QLatin1Char('\n') || c == QLatin1Char('\v') || c == QLatin1Char('\f');
+    return QStringView(u" \t\r\n\v\f").contains(c);
 }
 
 // A name the driver manager would open as a file: a path, or a library's file name.
@@ -144,12 +143,6 @@ std::optional<QString> ConnectionStringRefusal(const QString& connectionString,
         }
     }
     return std::nullopt;
-}
-
-void CheckConnectionString(const QString& connectionString)
-{
-    if (const auto refusal = ConnectionStringRefusal(connectionString, InstalledDrivers()))
-        throw ConnectionRefused(DbError::kDriverError, *refusal);
 }
 
 std::optional<QString> SqlLibraryRefusal(const QString& sql)

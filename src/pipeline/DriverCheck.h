@@ -53,9 +53,6 @@ public:
     using DbError::DbError;
 };
 
-// Throws ConnectionRefused for a string that ConnectionStringRefusal refuses on this machine.
-void CheckConnectionString(const QString& connectionString);
-
 // Why an SQL text must not run on any connection, or nothing: SQLite's driver lets a query load
 // a library into the agent.
 std::optional<QString> SqlLibraryRefusal(const QString& sql);

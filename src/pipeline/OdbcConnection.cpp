@@ -138,7 +138,8 @@ OdbcConnection::OdbcConnection(const QString& connectionString, int loginTimeout
     : m_name(QStringLiteral("tallyframe-db-%1").arg(++g_counter))
 {
     // Before anything is loaded: the string may name a library of its own choosing.
-    CheckConnectionString(connectionString);
+    if (const auto refusal = ConnectionStringRefusal(connectionString, InstalledDrivers()))
+        throw ConnectionRefused(DbError::kDriverError, *refusal);
     QString failure;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), m_name);

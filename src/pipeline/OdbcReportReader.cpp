@@ -423,9 +423,8 @@ void OdbcReportReader::fail(const char* what) const
     throw StatementError(m_stmt, QStringLiteral("%1 failed.").arg(QLatin1String(what)));
 }
 
-qint64 OdbcReportReader::writeRows(JsonReportWriter& writer)
+void OdbcReportReader::writeRows(JsonReportWriter& writer)
 {
-    qint64 rows = 0;
     const int columns = int(m_kinds.size());
     for (;;) {
         const SQLRETURN rc = SQLFetch(m_stmt);
@@ -435,7 +434,7 @@ qint64 OdbcReportReader::writeRows(JsonReportWriter& writer)
             fail("SQLFetch");
         const SQLULEN fetched = m_block ? m_block->fetched : 1;
         for (SQLULEN row = 0; row < fetched; ++row) {
-            if (m_rowLimit > 0 && rows == m_rowLimit)
+            if (m_rowLimit > 0 && writer.rows() == m_rowLimit)
                 throw GuardError(DbError::kDriverError, GuardRowLimitText(m_rowLimit));
             // A row the driver could not fill, say a date-time its type cannot hold, is read
             // again as text.
@@ -455,10 +454,8 @@ qint64 OdbcReportReader::writeRows(JsonReportWriter& writer)
                 writer.endValue();
             }
             writer.endRow();
-            ++rows;
         }
     }
-    return rows;
 }
 
 bool OdbcReportReader::writeBound(JsonReportWriter& writer, int column, unsigned long row)

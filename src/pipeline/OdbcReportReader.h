@@ -39,9 +39,9 @@ public:
     OdbcReportReader& operator=(const OdbcReportReader&) = delete;
 
     const QStringList& columnNames() const { return m_names; }
-    // Reads every remaining row into the writer (between its begin and end); returns the rows.
-    // Throws DbError when the driver fails.
-    qint64 writeRows(JsonReportWriter& writer);
+    // Reads every remaining row into the writer (between its begin and end, the writer's rows
+    // counting against the limit). Throws DbError when the driver fails.
+    void writeRows(JsonReportWriter& writer);
 
     enum class Kind
     {

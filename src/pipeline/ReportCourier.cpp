@@ -9,8 +9,6 @@
 #include <QNetworkProxyFactory>
 #include <QThread>
 
-ReportCourier::ReportCourier(QObject* parent) : QObject(parent) {}
-
 ReportCourier::~ReportCourier()
 {
     stop();

@@ -38,7 +38,7 @@ public:
     // 1..29 and the tick that reaches 30 ends the pause.
     static constexpr qint16 kBackoffEnd = 30;
 
-    explicit ReportCourier(QObject* parent = nullptr);
+    explicit ReportCourier(QObject* parent = nullptr) : QObject(parent) {}
     ~ReportCourier() override;
 
     // Moves the courier onto a thread of its own, ended when the courier is destroyed. The

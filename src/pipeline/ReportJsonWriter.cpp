@@ -106,16 +106,10 @@ void JsonReportWriter::begin(const QString& title, const QString& fileName,
                              const QStringList& header)
 {
     m_sink.put('{');
-    if (!title.isEmpty()) {
-        m_sink.write("\"title\":", 8);
-        m_sink.write(quoted(title));
-        m_sink.put(',');
-    }
-    if (!fileName.isEmpty()) {
-        m_sink.write("\"fileName\":", 11);
-        m_sink.write(quoted(fileName));
-        m_sink.put(',');
-    }
+    if (!title.isEmpty())
+        m_sink.write("\"title\":" + quoted(title) + ',');
+    if (!fileName.isEmpty())
+        m_sink.write("\"fileName\":" + quoted(fileName) + ',');
     m_sink.write("\"header\":[", 10);
     m_memberPrefix.clear();
     m_memberPrefix.reserve(header.size());
@@ -323,10 +317,8 @@ void JsonReportWriter::endValue()
 void JsonReportWriter::end(const QString& footer)
 {
     m_sink.put(']');
-    if (!footer.isEmpty()) {
-        m_sink.write(",\"footer\":", 10);
-        m_sink.write(quoted(footer));
-    }
+    if (!footer.isEmpty())
+        m_sink.write(",\"footer\":" + quoted(footer));
     m_sink.put('}');
     m_sink.flush();
 }

@@ -3,12 +3,6 @@
 
 #include <QStringList>
 
-namespace {
-
-const QString kBlockSeparator = QStringLiteral("\r\n\r\n");
-
-} // namespace
-
 QString NormalizeLineEnds(const QString& text)
 {
     // Every CR LF made a bare LF first, so that each LF then takes exactly one CR.
@@ -17,19 +11,14 @@ QString NormalizeLineEnds(const QString& text)
         .replace(u'\n', QLatin1String("\r\n"));
 }
 
-bool IsReportRequest(const QString& text)
-{
-    return text.startsWith(QLatin1String("Urut:"), Qt::CaseSensitive);
-}
-
 ParsedRequest ParseReportRequest(const QString& text)
 {
     ParsedRequest parsed;
-    if (!IsReportRequest(text))
+    if (!text.startsWith(QLatin1String("Urut:"), Qt::CaseSensitive))
         return parsed;
     parsed.status = ParsedRequest::Malformed;
 
-    const QStringList blocks = text.split(kBlockSeparator);
+    const QStringList blocks = text.split(QStringLiteral("\r\n\r\n"));
     if (blocks.size() < 4) {
         parsed.problem = QStringLiteral("hanya %1 dari 4 blok").arg(blocks.size());
         return parsed;

@@ -16,14 +16,11 @@ struct ReportRequest
 // written either way splits into the same blocks.
 QString NormalizeLineEnds(const QString& text);
 
-// True for a text that carries a request: it begins with "Urut:", letter case as written.
-bool IsReportRequest(const QString& text);
-
 struct ParsedRequest
 {
     enum Status
     {
-        NotARequest, // does not begin with "Urut:": silently ignored
+        NotARequest, // does not begin with "Urut:" (letter case as written): silently ignored
         Malformed,   // begins with "Urut:" but cannot be run; `problem` says why
         Ok
     };

@@ -34,6 +34,13 @@ void removeStaleSpoolFiles(const QString& folder)
     }
 }
 
+// "[Error: " + number + "] " + CR LF + description.
+QString runFailureText(qint64 number, const QString& description)
+{
+    return QStringLiteral("[Error: ") + QString::number(number) + QStringLiteral("] \r\n") +
+           description;
+}
+
 } // namespace
 
 QString ReportSpoolFolder()
@@ -42,17 +49,9 @@ QString ReportSpoolFolder()
     if (folder.isEmpty() || !QDir().mkpath(folder))
         folder = QDir::tempPath();
     static bool cleaned = false;
-    if (!cleaned) {
-        cleaned = true;
+    if (!std::exchange(cleaned, true))
         removeStaleSpoolFiles(folder);
-    }
     return folder;
-}
-
-QString RunFailureText(qint64 number, const QString& description)
-{
-    return QStringLiteral("[Error: ") + QString::number(number) + QStringLiteral("] \r\n") +
-           description;
 }
 
 void RecordsetToJson(QSqlQuery& recordset, const QString& fileName, const QString& title,
@@ -77,7 +76,7 @@ ReportRun RunReportQuery(const QString& sql, const QString& fileName, const QStr
 
     auto fail = [&](ReportRun::Outcome outcome, qint64 number, const QString& description) {
         qCWarning(lcPipeline).noquote() << "report run failed:" << number << description;
-        const QString text = RunFailureText(number, description);
+        const QString text = runFailureText(number, description);
         host.setTxtRs(text);
         run.outcome = outcome;
         // A report that is tried again later keeps its failure text in view: nothing

@@ -18,7 +18,7 @@ class ReportSink;
 // What a run needs from the window around it.
 struct ReportRunHost
 {
-    StatusWriter prompting;                                         // the status line
+    std::function<void(const QString&)> prompting;                  // the status line (Prompting)
     std::function<void(const QString&)> setTxtRs;                   // the request text box
     std::function<void(const QString& text, int style)> messageBox; // style as in Dialogs
     OwnerGuard guard; // the owner's settings on this PC; off unless switched on there
@@ -59,9 +59,6 @@ struct ReportRun
 // Where a report document is written before it is uploaded: the agent's own data folder,
 // else the system's temporary folder.
 QString ReportSpoolFolder();
-
-// "[Error: " + number + "] " + CR LF + description.
-QString RunFailureText(qint64 number, const QString& description);
 
 // Replaces `dbConnection` by a new connection with `connectionString`; it is released after a
 // run that got as far as the upload and kept after a database failure.

@@ -6,16 +6,11 @@
 #include <QLoggingCategory>
 #include <QString>
 
-#include <functional>
-
 class QIODevice;
 class ServiceClient;
 struct TransportReply;
 
 Q_DECLARE_LOGGING_CATEGORY(lcPipeline)
-
-// Writes a text into the status line (the main window's Prompting).
-using StatusWriter = std::function<void(const QString&)>;
 
 // The next request of the company: the reply with bare LF made CR LF. Throws TransportError.
 QString PollReportRequest(ServiceClient& service, const QString& companyName);
