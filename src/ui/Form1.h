@@ -1,5 +1,5 @@
 // The main window: the idle panel with the status line, the report text box, the menu bar and
-// the three timers. Its methods are spread over several files by concern (Form1*.cpp).
+// its timers. Its methods are spread over several files by concern (Form1*.cpp).
 #pragma once
 
 #include "app/AppControl.h"
