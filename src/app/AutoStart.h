@@ -8,7 +8,7 @@
 
 // The product has one entry, named after its executable whichever file of an update's hand-over
 // is running (Q17-Tallyframe-NEW writes and finds the entry of Q17-Tallyframe), and it starts
-// the product's executable. `exe` is the executable that is running.
+// the product's executable. `exe` is the running executable unless a caller names another.
 
 // Writes (enable) or removes the entry for the product's executable. A failure is not shown: its
 // error number goes to errorNumber, which is left alone on success.

@@ -500,12 +500,23 @@ bool OdbcReportReader::writeBound(JsonReportWriter& writer, int column, unsigned
 
 OdbcReportReader::Form OdbcReportReader::formOf(Kind kind)
 {
-    // In the order of Kind; text, numbers and binary have no form but the driver's.
-    static constexpr Form kForms[] = {nullptr,           nullptr,          nullptr,
-                                      floatForm<double>, floatForm<float>, dateForm,
-                                      timeForm,          timestampForm,    boolForm};
-    static_assert(std::size(kForms) == size_t(Kind::Bit) + 1);
-    return kForms[size_t(kind)];
+    // Named case by case, so that a kind added or moved in the enum cannot take another's form.
+    switch (kind) {
+    case Kind::Double:
+        return floatForm<double>;
+    case Kind::Single:
+        return floatForm<float>;
+    case Kind::Date:
+        return dateForm;
+    case Kind::Time:
+        return timeForm;
+    case Kind::Timestamp:
+        return timestampForm;
+    case Kind::Bit:
+        return boolForm;
+    default:
+        return nullptr; // text, numbers and binary: the driver's own form
+    }
 }
 
 void OdbcReportReader::writeValue(JsonReportWriter& writer, int column)
